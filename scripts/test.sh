@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The whole test run: install what is missing, build, then every test in a fresh
+# Wine prefix inside one virtual X display.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${PAL_BUILD_DIR:-$root/build}
+export PAL_BUILD_DIR=$build
+
+bash "$root/scripts/setup.sh"
+bash "$root/scripts/build.sh"
+
+export WINEPREFIX=$build/wineprefix-test
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+rm -rf "$WINEPREFIX"
+
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  set -u
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  ctest --test-dir "$PAL_BUILD_DIR" --output-on-failure "$@"
+  rc=$?
+  wineserver -k || true
+  exit $rc
+' ctest "$@"

@@ -1,0 +1,37 @@
+// Calls into code the module does not own (filters, their pages) run under a guard:
+// a system exception (access violation, RaiseException, another compiler's C++
+// throw) or a C++ exception of ours never reaches the host.
+#pragma once
+
+#include <windows.h>
+
+namespace guard {
+
+// Runs fn(context) under an SEH frame. Returns true when fn returned normally;
+// false when an exception escaped, with its code stored in *code when given.
+bool runGuarded(void (*fn)(void*), void* context, DWORD* code = nullptr);
+
+// The code of the last exception caught on this thread (0 when none yet).
+DWORD lastCaughtCode();
+
+// Runs f() under the guard; true when it returned normally.
+template <class F>
+bool call(F&& f) {
+    struct Box {
+        F* f;
+        bool threw;
+    } box{&f, false};
+    bool ok = runGuarded(
+        [](void* p) {
+            Box* b = static_cast<Box*>(p);
+            try {
+                (*b->f)();
+            } catch (...) {
+                b->threw = true;
+            }
+        },
+        &box);
+    return ok && !box.threw;
+}
+
+}  // namespace guard
