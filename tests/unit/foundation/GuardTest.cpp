@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "guard/Guard.h"
 
 namespace {
@@ -18,8 +20,8 @@ TEST(Guard, CatchesAccessViolationAndRaisedExceptions) {
         bool after = false;
         bool ok = guard::call([&] {
             if (c.code == EXCEPTION_ACCESS_VIOLATION) {
-                volatile int* bad = reinterpret_cast<volatile int*>(0x10);
-                *bad = 1;
+                static volatile uintptr_t address = 0x10;
+                *reinterpret_cast<volatile int*>(address) = 1;
             } else {
                 RaiseException(c.code, 0, 0, nullptr);
             }

@@ -10,7 +10,7 @@ TEST(UniqueId, FourWordsGiveTheComUnknownBytes) {
     const uint8_t expected[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
     UniqueId id(0x00000000, 0x00000000, 0xC0000000, 0x00000046);
     EXPECT_EQ(0, std::memcmp(id.bytes(), expected, 16));
-    EXPECT_EQ(0, std::memcmp(hostid::IUnknown.bytes(), &IID_IUnknown, 16));
+    EXPECT_EQ(hostid::IUnknown, id);
 }
 
 TEST(UniqueId, WordsMatchTheirTextForm) {
