@@ -1,1 +1,0 @@
-// Replaced by the reference host's sources.
