@@ -305,7 +305,7 @@ TEST(MemoryStream, WritesAndReadsStampTheirTimes) {
     s.Stat(&afterWrite, STATFLAG_DEFAULT);
     EXPECT_TRUE(sameTime(afterWrite.ctime, first.ctime));
     EXPECT_GT(ticks(afterWrite.mtime), ticks(first.mtime));
-    EXPECT_TRUE(sameTime(afterWrite.mtime, afterWrite.atime));
+    EXPECT_GE(ticks(afterWrite.atime), ticks(afterWrite.mtime));  // growing stamps access again
     EXPECT_EQ(afterWrite.cbSize.QuadPart, 3u);
     Sleep(20);
     s.rewind();
