@@ -1,0 +1,12 @@
+// Writes 24-bit RGB pixels as a PNG file (stored deflate blocks: no compression library needed).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// rgb holds width * height * 3 bytes, rows top to bottom. False with a message on failure.
+bool writePng(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, std::string* error);
+
+// Encodes to memory; exposed for tests.
+std::vector<uint8_t> encodePng(int width, int height, const std::vector<uint8_t>& rgb);
