@@ -34,8 +34,8 @@ public:
     // Unregisters the page window class (at DLL unload).
     static void unregisterWindowClass();
 
-    static const int kWidth = 300;
-    static const int kRowHeight = 30;
+    static constexpr int kWidth = 300;
+    static constexpr int kRowHeight = 30;
 
 private:
     struct Row {

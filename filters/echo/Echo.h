@@ -19,8 +19,8 @@ public:
         StepHundredths,    // distance between repeats in 1/100 beat (quarter note), 1..1600
         DecayPercent,      // velocity lost per repeat, 0..100
     };
-    static const uint32_t kStateMagic = 0x48434550;  // "PECH"
-    static const int32_t kDefaultTimeBase = 480;
+    static constexpr uint32_t kStateMagic = 0x48434550;  // "PECH"
+    static constexpr int32_t kDefaultTimeBase = 480;
     static const FilterDescription& description();
 
     Echo();

@@ -11,7 +11,7 @@ inline const CLSID CLSID_TransposePage = {0x6DA5EF56, 0x0669, 0x4546, {0x9A, 0xF
 class Transpose : public SampleFilter {
 public:
     enum Parameter { Semitones = 0 };
-    static const uint32_t kStateMagic = 0x53525450;  // "PTRS"
+    static constexpr uint32_t kStateMagic = 0x53525450;  // "PTRS"
     static const FilterDescription& description();
 
     Transpose();
