@@ -1,0 +1,208 @@
+#include "Bench.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "BenchEventList.h"
+#include "ReferenceHost.h"
+#include "Render.h"
+#include "Session.h"
+#include "guard/Guard.h"
+#include "interfaces/ComExtras.h"
+
+namespace {
+
+const int32_t kBlock = 120;  // a 16th note at 480 per quarter
+const int32_t kSpacing = 4;
+
+double now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return double(t.QuadPart) / double(frequency.QuadPart);
+}
+
+const char* verdict(bool met) { return met ? "met" : "MISSED"; }
+
+// The sample Transpose filter's state block: magic "PTRS", version 1, one value.
+std::vector<uint8_t> transposeState(int32_t semitones) {
+    std::vector<uint8_t> s = {'P', 'T', 'R', 'S', 1, 0, 1, 0};
+    for (int i = 0; i < 4; ++i) s.push_back(uint8_t(uint32_t(semitones) >> (8 * i)));
+    return s;
+}
+
+MfxEvent toRecord(const midifile::Event& e) {
+    MfxEvent r;
+    std::memset(&r, 0, sizeof r);
+    r.time = int32_t(e.tick);
+    r.channel = e.channel();
+    if (e.kind == midifile::EventKind::Note) {
+        r.type = MfxNote;
+        r.data[0] = e.data1;
+        r.data[1] = e.data2;
+        r.data[2] = e.releaseVelocity;
+        mfxdata::setNoteDuration(r, e.duration);
+    } else {
+        r.type = MfxController;
+        r.data[0] = e.data1;
+        r.data[1] = e.data2;
+    }
+    return r;
+}
+
+// The filter alone: ready input lists, one per block, and one output list emptied after each call.
+bool directPath(const GUID& clsid, const midifile::Song& song, double& seconds, uint64_t& outCount,
+                std::string& error) {
+    ComRef<IMfxFilterPlugin> filter;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMfxFilterPlugin, filter.putVoid());
+    if (hr != S_OK || !filter) {
+        error = "cannot create the filter directly (CoCreateInstance failed)";
+        return false;
+    }
+    const std::vector<midifile::Event>& events = song.tracks[0].events;
+    uint32_t end = song.lastTick();
+    std::vector<BenchEventList> inputs((end + kBlock) / kBlock);
+    for (const midifile::Event& e : events) inputs[e.tick / kBlock].records().push_back(toRecord(e));
+    BenchEventList output;
+    output.records().reserve(4096);
+    outCount = 0;
+    bool ok = guard::call([&] {
+        filter->beginPlayback(0, &output);
+        output.records().clear();
+        double start = now();
+        for (size_t b = 0; b < inputs.size(); ++b) {
+            int32_t from = int32_t(b) * kBlock;
+            filter->filterEvents(from, from + kBlock - 1, &inputs[b], &output);
+            outCount += output.records().size();
+            output.records().clear();
+        }
+        seconds = now() - start;
+        filter->endPlayback(int32_t(inputs.size()) * kBlock, &output);
+    });
+    if (!ok) error = "the filter raised an exception when driven directly";
+    return ok;
+}
+
+// Nanoseconds per call of fn over n calls.
+template <class F>
+double perCall(int32_t n, F&& fn) {
+    double start = now();
+    for (int32_t i = 0; i < n; ++i) fn(i);
+    return (now() - start) * 1e9 / n;
+}
+
+}  // namespace
+
+midifile::Song benchSong(int32_t count) {
+    midifile::Song song;
+    song.format = 0;
+    song.division = 480;
+    song.tracks.resize(1);
+    std::vector<midifile::Event>& events = song.tracks[0].events;
+    events.reserve(size_t(count));
+    for (int32_t i = 0; i < count; ++i) {
+        midifile::Event e;
+        e.tick = uint32_t(i) * kSpacing;
+        uint8_t channel = uint8_t(i % 4);
+        if (i % 4 != 3) {
+            e.kind = midifile::EventKind::Note;
+            e.status = uint8_t(0x90 | channel);
+            e.data1 = uint8_t(36 + i % 48);
+            e.data2 = uint8_t(40 + i % 80);
+            e.releaseVelocity = 64;
+            e.duration = 60;
+        } else {
+            e.kind = midifile::EventKind::Channel;
+            e.status = uint8_t(0xB0 | channel);
+            e.data1 = 1;
+            e.data2 = uint8_t(i % 128);
+        }
+        events.push_back(e);
+    }
+    song.tracks[0].endTick = song.lastTick();
+    return song;
+}
+
+int runBench(const Options& o) {
+    std::string error;
+    auto fail = [&](const std::string& message) {
+        std::fprintf(stderr, "palisander-host: %s\n", message.c_str());
+        return 1;
+    };
+    Session session;
+    if (!session.open(o.modulePath, o.filter, error)) return fail(error);
+    const PluginClass& cls = session.filterClass();
+    bool passThrough = cls.name == "Transpose";
+    if (passThrough && !session.setState(transposeState(0), error)) return fail(error);
+
+    std::printf("benchmark: filter \"%s\"%s, %d events, blocks of %d ticks\n", cls.name.c_str(),
+                passThrough ? " set to 0 semitones (pass-through)" : " with its default settings", o.events, kBlock);
+    std::fflush(stdout);
+    midifile::Song song = benchSong(o.events);
+
+    RenderSettings settings;
+    settings.block = kBlock;
+    RenderResult result;
+    if (!renderSong(session.module(), *session.host(), song, settings, result, error)) return fail(error);
+    double moduleNs = result.seconds * 1e9 / double(result.eventsIn);
+
+    double directSeconds = 0;
+    uint64_t directOut = 0;
+    if (!directPath(cls.classId, song, directSeconds, directOut, error)) return fail(error);
+    double directNs = directSeconds * 1e9 / double(o.events);
+    double ratio = directNs > 0 ? moduleNs / directNs : 0;
+
+    IMidiModule* module = session.module();
+    const int32_t calls = 200000;
+    module->process(0, kBlock, 0);  // leaves the state a stop left behind
+    double emptyNs = perCall(calls, [&](int32_t i) { module->process(i * kBlock, (i + 1) * kBlock, 0); });
+    double idleNs = perCall(calls, [&](int32_t) { module->process(0, 0, 1); });
+    module->stop(calls * kBlock);
+    module->process(0, 0, 1);
+
+    std::printf("module path    %9.1f ns/event  (%llu in, %llu out, %.3f s)\n", moduleNs,
+                (unsigned long long)result.eventsIn, (unsigned long long)result.eventsOut, result.seconds);
+    std::printf("direct path    %9.1f ns/event  (%llu out, %.3f s)\n", directNs, (unsigned long long)directOut,
+                directSeconds);
+    std::printf("ratio          %9.2f x         target <= 2 x: %s\n", ratio, verdict(ratio <= 2.0));
+    std::printf("empty process  %9.1f ns/call   target < 200 ns: %s\n", emptyNs, verdict(emptyNs < 200));
+    std::printf("idle process   %9.1f ns/call\n", idleNs);
+    double perMillion = result.seconds * 1e6 / double(result.eventsIn);
+    std::printf("render         %9.3f s for 1,000,000 events%s  target < 2 s: %s\n", perMillion,
+                o.events == 1000000 ? "" : " (scaled)", verdict(perMillion < 2.0));
+
+    // State: the filter's own block round-tripped, then blocks of 1 KiB and 1 MiB offered to setState.
+    std::vector<uint8_t> state;
+    if (!session.getState(state, error)) {
+        std::printf("state          not measured: %s\n", error.c_str());
+    } else {
+        const int32_t trips = 2000;
+        bool allOk = true;
+        double tripNs = perCall(trips, [&](int32_t) {
+            std::vector<uint8_t> s;
+            std::string e;
+            allOk = session.getState(s, e) && session.setState(s, e) && allOk;
+        });
+        std::printf("state trip     %9.2f us          getState + setState of its %u-byte state%s\n", tripNs / 1000,
+                    unsigned(state.size()), allOk ? "" : " (some failed)");
+        for (size_t size : {size_t(1024), size_t(1024 * 1024)}) {
+            std::vector<uint8_t> big(state);
+            big.resize(std::max(size, state.size()), 0);
+            std::string e;
+            bool accepted = session.setState(big, e);
+            double ns = perCall(size > 4096 ? 20 : 2000, [&](int32_t) { session.setState(big, e); });
+            std::printf("setState %4s  %9.2f us          %s (its state followed by zeros)\n",
+                        size == 1024 ? "1KiB" : "1MiB", ns / 1000,
+                        accepted ? "accepted" : "refused by the filter");
+        }
+        session.setState(state, error);
+    }
+    std::printf("(figures are informative: nothing fails on timing)\n");
+    return 0;
+}

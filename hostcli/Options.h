@@ -1,0 +1,49 @@
+// The command line of palisander-host: commands, their options, and the small
+// text formats they take (loop ranges, hex MIDI bytes).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class Command { Help, List, Render, Live, Editor, Bench };
+
+struct Options {
+    Command command = Command::Help;
+    std::string modulePath;  // --module: empty means palisander.dll beside the program
+    std::string filter;      // --filter NAME|CLSID
+    // list
+    bool json = false;
+    // render
+    std::string input, output;
+    int32_t block = 0;  // ticks; 0: a 16th note of the file's division
+    std::string stateIn, stateOut;
+    bool loop = false;
+    int32_t loopStart = 0, loopLength = 0, loopTimes = 2;
+    // live
+    std::vector<uint8_t> bytes;
+    // editor
+    std::string screenshot;
+    // bench
+    int32_t events = 1000000;
+};
+
+// False with a one-line reason in error.
+bool parseOptions(const std::vector<std::string>& args, Options& out, std::string& error);
+
+// "START:LENGTH" or "START:LENGTH:TIMES"; START >= 0, LENGTH >= 1, TIMES >= 1.
+bool parseLoop(const std::string& text, int32_t& start, int32_t& length, int32_t& times, std::string& error);
+
+// Hex bytes, one per argument ("90 3C 64") or several run together ("903C64").
+bool parseHexBytes(const std::vector<std::string>& args, std::vector<uint8_t>& out, std::string& error);
+
+// One MIDI message of a byte string: status with its data bytes (running status resolved).
+struct MidiMessage {
+    uint8_t status = 0;
+    uint8_t data1 = 0, data2 = 0;
+};
+// Channel messages only: sysex and system bytes are refused with a reason.
+bool splitMessages(const std::vector<uint8_t>& bytes, std::vector<MidiMessage>& out, std::string& error);
+int dataByteCount(uint8_t status);
+
+const char* usageText();

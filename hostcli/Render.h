@@ -1,0 +1,60 @@
+// Plays a song through a module as a sequencer does, and turns what the module
+// output back into a Standard MIDI File track.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "EventStore.h"
+#include "MidiFile.h"
+#include "Options.h"
+#include "interfaces/HostInterfaces.h"
+
+class ReferenceHost;
+
+struct RenderSettings {
+    int32_t block = 0;  // ticks per process call; 0: division / 4
+    bool loop = false;
+    int32_t loopStart = 0, loopLength = 0, loopTimes = 2;  // the cycle is played loopTimes times
+    int32_t idleCalls = 1;                                 // idle process calls after each block
+    // Called now and then with the share done (0 to 1); may be empty.
+    std::function<void(double)> progress;
+};
+
+struct RenderResult {
+    midifile::Song output;
+    uint64_t eventsIn = 0;
+    uint64_t eventsOut = 0;   // host events the module output
+    uint32_t songTicks = 0;   // the input's length
+    int64_t songMicros = 0;
+    uint64_t processCalls = 0;
+    double seconds = 0;       // the playing itself, without building the output
+};
+
+// The song's tempo and meter changes as the host's time map (division as time base).
+void loadTimeMap(ReferenceHost& host, const midifile::Song& song);
+
+// The channel events and sysex of every track in time order (notes with duration).
+std::vector<const midifile::Event*> playableEvents(const midifile::Song& song);
+
+// Creates one host event for a song event (host-owned); 0 for kinds the host does not play.
+HostEvent newHostEvent(EventStore& store, const midifile::Event& e);
+
+// The module's output as a track: a 0x90 event with a duration is a note; one with
+// velocity 0 ends the oldest open note of its key and channel that has none; an
+// unpaired one becomes a note-off. Events are ordered by time (stable); times below
+// 0 become 0. endTick is at least minEnd.
+midifile::Track outputTrack(std::vector<EventData> events, uint32_t minEnd);
+
+// The song the output is written as: the input's division, tempo map and tempo-track
+// metas, then the module's output as one track.
+midifile::Song outputSong(const midifile::Song& input, midifile::Track track);
+
+// Plays the whole song through an initialised module on host. False with a reason.
+bool renderSong(IMidiModule* module, ReferenceHost& host, const midifile::Song& song, const RenderSettings& settings,
+                RenderResult& result, std::string& error);
+
+// The render command: one-line summary on stdout, exit code.
+int runRender(const Options& options);
