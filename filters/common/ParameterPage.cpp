@@ -49,7 +49,7 @@ bool parseInteger(const char* text, int32_t* value) {
 ParameterPage::ParameterPage(const wchar_t* title) : title_(title) { server::objectCreated(); }
 
 ParameterPage::~ParameterPage() {
-    if (window_) DestroyWindow(window_);
+    Deactivate();
     server::objectDestroyed();
 }
 
