@@ -1,0 +1,123 @@
+#include "services/SysexAllocator.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "interfaces/ComExtras.h"
+
+static_assert(sizeof(void*) == sizeof(SysexHandle), "a block handle is its address");
+
+namespace {
+class SharedLock {
+public:
+    explicit SharedLock(SRWLOCK* l) : l_(l) { AcquireSRWLockShared(l_); }
+    ~SharedLock() { ReleaseSRWLockShared(l_); }
+    SharedLock(const SharedLock&) = delete;
+    SharedLock& operator=(const SharedLock&) = delete;
+
+private:
+    SRWLOCK* l_;
+};
+
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK* l) : l_(l) { AcquireSRWLockExclusive(l_); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(l_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SRWLOCK* l_;
+};
+
+SysexBlock* blockAt(SysexHandle h) { return reinterpret_cast<SysexBlock*>(static_cast<uintptr_t>(h)); }
+}  // namespace
+
+SysexAllocator& sysexAllocator() {
+    static SysexAllocator instance;
+    return instance;
+}
+
+HRESULT STDMETHODCALLTYPE SysexAllocator::QueryInterface(REFIID iid, void** out) {
+    if (!out || IsBadWritePtr(out, sizeof(void*))) return E_POINTER;
+    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, IID_IMfxSysexAllocator)) {
+        *out = static_cast<IMfxSysexAllocator*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE SysexAllocator::AddRef() { return ULONG(InterlockedIncrement(&refCount_)); }
+
+// The count never governs the object's life.
+ULONG STDMETHODCALLTYPE SysexAllocator::Release() { return ULONG(InterlockedDecrement(&refCount_)); }
+
+HRESULT STDMETHODCALLTYPE SysexAllocator::create(uint32_t size, SysexHandle* out) {
+    if (!out) return E_POINTER;
+    *out = 0;
+    // size + 12 must not wrap into a small block.
+    if (size > UINT32_MAX - sizeof(SysexBlock)) return E_OUTOFMEMORY;
+    auto* block = static_cast<SysexBlock*>(std::malloc(size + sizeof(SysexBlock)));
+    if (!block) return E_OUTOFMEMORY;
+    block->magic = SysexBlock::Magic;
+    block->size = size;
+    const SysexHandle handle = SysexHandle(reinterpret_cast<uintptr_t>(block));
+    try {
+        ExclusiveLock hold(&lock_);
+        live_.insert(handle);
+    } catch (...) {
+        std::free(block);
+        return E_OUTOFMEMORY;
+    }
+    *out = handle;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE SysexAllocator::resize(SysexHandle old, uint32_t size, SysexHandle* out) {
+    uint32_t oldSize = 0;
+    if (!liveSize(old, &oldSize)) return E_INVALIDARG;
+    const HRESULT hr = create(size, out);
+    if (FAILED(hr)) return hr;
+    std::memcpy(blockAt(*out)->data, blockAt(old)->data, oldSize < size ? oldSize : size);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE SysexAllocator::getData(SysexHandle block, uint8_t** data, uint32_t* size) {
+    if (!data || !size) return E_POINTER;
+    uint32_t n = 0;
+    if (!liveSize(block, &n)) return E_INVALIDARG;
+    *data = blockAt(block)->data;
+    *size = n;
+    return S_OK;
+}
+
+bool SysexAllocator::liveSize(SysexHandle block, uint32_t* size) const {
+    if (!block) return false;
+    SharedLock hold(&lock_);
+    if (live_.find(block) == live_.end()) return false;
+    const SysexBlock* b = blockAt(block);
+    if (b->magic != SysexBlock::Magic) return false;
+    *size = b->size;
+    return true;
+}
+
+bool SysexAllocator::isValid(SysexHandle block) const {
+    uint32_t ignored;
+    return liveSize(block, &ignored);
+}
+
+HRESULT SysexAllocator::free(SysexHandle block) {
+    if (!block) return E_INVALIDARG;
+    {
+        ExclusiveLock hold(&lock_);
+        auto at = live_.find(block);
+        if (at == live_.end() || blockAt(block)->magic != SysexBlock::Magic) return E_INVALIDARG;
+        live_.erase(at);
+    }
+    blockAt(block)->magic = SysexBlock::FreedMagic;
+    std::free(blockAt(block));
+    return S_OK;
+}
