@@ -1,1 +1,143 @@
-echo placeholder
+#!/usr/bin/env bash
+# End to end through the real module: the sample filters registered, MIDI files made
+# with csvmidi, rendered by palisander-host, and read back with midicsv.
+# Usage: end_to_end.sh BIN_DIR (runs in the Wine prefix of the test run).
+set -u
+bin=$(cd "$1" && pwd)
+export WINEDEBUG=-all
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+host() { wine "$bin/palisander-host.exe" "$@"; }
+pass() { echo "ok   $1"; }
+fail() { echo "FAIL $1"; failures=$((failures + 1)); }
+check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+
+for dll in transpose echo; do
+  wine regsvr32 /s "$(winepath -w "$bin/$dll.dll")" || fail "regsvr32 $dll.dll"
+done
+
+# ---- list ----
+host list --json >"$work/list.json" 2>"$work/list.err"
+check "list --json names both sample filters" grep -q '"name": "Transpose"' "$work/list.json"
+check "list --json has Echo" grep -q '"name": "Echo"' "$work/list.json"
+check "list prints a table" bash -c "host() { wine '$bin/palisander-host.exe' \"\$@\"; }; host list | grep -q 'Transpose'"
+
+# ---- a piece with every kind of channel event, sysex, tempo and meter ----
+cat >"$work/in.csv" <<'CSV'
+0, 0, Header, 1, 2, 96
+1, 0, Start_track
+1, 0, Title_t, "end to end"
+1, 0, Time_signature, 3, 2, 24, 8
+1, 0, Tempo, 500000
+1, 192, Tempo, 400000
+1, 400, End_track
+2, 0, Start_track
+2, 0, Program_c, 1, 5
+2, 0, Control_c, 1, 7, 100
+2, 0, Note_on_c, 1, 60, 90
+2, 10, Pitch_bend_c, 1, 8192
+2, 11, Pitch_bend_c, 1, 0
+2, 12, Pitch_bend_c, 1, 16383
+2, 20, System_exclusive, 4, 67, 16, 76, 247
+2, 30, Poly_aftertouch_c, 1, 60, 33
+2, 40, Channel_aftertouch_c, 1, 50
+2, 48, Note_off_c, 1, 60, 31
+2, 48, Note_on_c, 15, 64, 100
+2, 50, Note_on_c, 0, 127, 1
+2, 96, Note_off_c, 15, 64, 0
+2, 100, Note_off_c, 0, 127, 127
+2, 200, Control_c, 3, 64, 127
+2, 399, Note_on_c, 2, 0, 127
+2, 400, Note_off_c, 2, 0, 64
+2, 400, End_track
+CSV
+csvmidi "$work/in.csv" "$work/in.mid" || fail "csvmidi made the input"
+
+# Channel events and sysex as "time, type, values" lines, sorted (one tick's order may differ).
+events() { midicsv "$1" | grep -E '_c,|System_exclusive' | cut -d, -f2- | sed 's/^ *//' | sort; }
+metas() { midicsv "$1" | grep -E 'Tempo|Time_signature|Header' | cut -d, -f2- | sed 's/^ *//'; }
+
+host render "$work/in.mid" "$work/pass.mid" --filter Transpose >"$work/pass.out" 2>"$work/pass.err"
+check "pass-through render succeeds" test -s "$work/pass.mid"
+check "summary names the counts" grep -q '13 events in, 13 out' "$work/pass.out"
+check "pass-through keeps every channel event, sysex and time" \
+  diff <(events "$work/in.mid") <(events "$work/pass.mid")
+check "pass-through keeps division, tempo map and meter" \
+  diff <(metas "$work/in.mid" | sed 's/Header, 1, 2,/Header/') <(metas "$work/pass.mid" | sed 's/Header, 1, 2,/Header/')
+
+# ---- Transpose +5 through a saved state ----
+printf 'PTRS\001\000\001\000\005\000\000\000' >"$work/plus5.state"
+host render "$work/in.mid" "$work/up.mid" --filter Transpose --state "$work/plus5.state" \
+  --save-state "$work/saved.state" --block 5 >/dev/null 2>"$work/up.err"
+shift_keys() { awk -F', ' -v OFS=', ' '$2 ~ /Note_on_c|Note_off_c|Poly_aftertouch_c/ { $4 = $4 + 5 } { print }'; }
+check "Transpose +5 shifts every key and nothing else" \
+  diff <(events "$work/in.mid" | grep -v 'Note_o[nf]*_c, 0, 127,' | shift_keys | sort) \
+       <(events "$work/up.mid" | sort)
+check "a key shifted past 127 is dropped" bash -c "! midicsv '$work/up.mid' | grep -q 'Note_on_c, 0, 132'"
+check "--save-state writes the state that was restored" cmp -s "$work/plus5.state" "$work/saved.state"
+
+# ---- Echo, and a loop ----
+host render "$work/in.mid" "$work/echo.mid" --filter Echo >/dev/null 2>"$work/echo.err"
+check "Echo adds repeats" test "$(events "$work/echo.mid" | grep -c Note_on_c)" -gt "$(events "$work/in.mid" | grep -c Note_on_c)"
+host render "$work/in.mid" "$work/loop.mid" --filter Transpose --loop 0:96:3 >"$work/loop.out" 2>&1
+check "a loop of 96 ticks played 3 times repeats its program change at 96 and 192" \
+  test "$(events "$work/loop.mid" | grep -c 'Program_c, 1, 5')" -eq 3
+
+# ---- live ----
+host live --filter Transpose 90 3C 64 80 3C 00 >"$work/live.out" 2>&1
+check "live passes a note on and off through" diff <(grep '^out:' "$work/live.out") <(printf 'out: 90 3C 64\nout: 80 3C 00\n')
+
+# ---- bad input: one line, non-zero exit, nothing left behind ----
+printf 'not a MIDI file at all' >"$work/corrupt.mid"
+printf 'XXXX\001\000\001\000\005\000\000\000' >"$work/bad.state"
+printf 'MZ nonsense' >"$work/bogus.dll"
+bad() {
+  local what=$1; shift
+  rm -f "$work/bad.mid" "$work"/*.part
+  host "$@" >"$work/bad.out" 2>"$work/bad.err"
+  local rc=$?
+  if [ $rc -ne 0 ] && [ "$(wc -l <"$work/bad.err")" -eq 1 ] && [ ! -e "$work/bad.mid" ] &&
+     ! ls "$work"/*.part >/dev/null 2>&1; then
+    pass "$what: $(cat "$work/bad.err")"
+  else
+    fail "$what (rc $rc, stderr: $(cat "$work/bad.err"))"
+  fi
+}
+bad "missing MIDI file" render "$work/none.mid" "$work/bad.mid" --filter Transpose
+bad "corrupt MIDI file" render "$work/corrupt.mid" "$work/bad.mid" --filter Transpose
+bad "unknown filter" render "$work/in.mid" "$work/bad.mid" --filter NoSuchFilter
+bad "refused state" render "$work/in.mid" "$work/bad.mid" --filter Transpose --state "$work/bad.state"
+bad "missing state file" render "$work/in.mid" "$work/bad.mid" --filter Transpose --state "$work/none.state"
+bad "module that will not load" render "$work/in.mid" "$work/bad.mid" --filter Transpose --module "$work/bogus.dll"
+bad "bad option" render "$work/in.mid" "$work/bad.mid" --filter Transpose --loop 1
+
+# ---- editor screenshot ----
+host editor --filter Transpose --screenshot "$work/editor.png" >"$work/editor.out" 2>&1
+check "editor screenshot is a PNG with a picture in it" python3 - "$work/editor.png" <<'PY'
+import struct, sys, zlib
+data = open(sys.argv[1], 'rb').read()
+assert data[:8] == b'\x89PNG\r\n\x1a\n'
+pos, idat, size = 8, b'', None
+while pos < len(data):
+    n, kind = struct.unpack('>I4s', data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + n]
+    assert zlib.crc32(kind + body) == struct.unpack('>I', data[pos + 8 + n:pos + 12 + n])[0]
+    if kind == b'IHDR': size = struct.unpack('>II', body[:8])
+    if kind == b'IDAT': idat += body
+    pos += 12 + n
+raw = zlib.decompress(idat)
+w, h = size
+assert w >= 140 and h >= 40, size
+colours = set(raw[y * (w * 3 + 1) + 1 + x * 3: y * (w * 3 + 1) + 4 + x * 3] for y in range(0, h, 3) for x in range(0, w, 3))
+assert len(colours) > 3, colours
+PY
+
+# ---- bench runs and reports (timing never fails the test) ----
+host bench --events 20000 >"$work/bench.out" 2>&1
+check "bench prints its figures" grep -q 'module path' "$work/bench.out"
+cat "$work/bench.out"
+
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]
