@@ -1,0 +1,46 @@
+// "Echo": repeats each note a number of times, a number of beats apart, each
+// repeat softer by a percentage. Repeats later than the processed range are held
+// and output in the range they fall in.
+#pragma once
+
+#include <vector>
+
+#include "common/SampleFilter.h"
+
+// {AE89CF20-A7E9-4496-8EEE-59B33FE93E0B}
+inline const CLSID CLSID_Echo = {0xAE89CF20, 0xA7E9, 0x4496, {0x8E, 0xEE, 0x59, 0xB3, 0x3F, 0xE9, 0x3E, 0x0B}};
+// {1997BD56-913B-4262-8A58-64349837E369}
+inline const CLSID CLSID_EchoPage = {0x1997BD56, 0x913B, 0x4262, {0x8A, 0x58, 0x64, 0x34, 0x98, 0x37, 0xE3, 0x69}};
+
+class Echo : public SampleFilter {
+public:
+    enum Parameter {
+        Repeats = 0,       // 1..8
+        StepHundredths,    // distance between repeats in 1/100 beat (quarter note), 1..1600
+        DecayPercent,      // velocity lost per repeat, 0..100
+    };
+    static constexpr uint32_t kStateMagic = 0x48434550;  // "PECH"
+    static constexpr int32_t kDefaultTimeBase = 480;
+    static const FilterDescription& description();
+
+    Echo();
+
+    HRESULT STDMETHODCALLTYPE beginPlayback(int32_t time, IMfxEventList* out) override;
+    HRESULT STDMETHODCALLTYPE loopPlayback(int32_t restart, int32_t end, IMfxEventList* out) override;
+    HRESULT STDMETHODCALLTYPE endPlayback(int32_t time, IMfxEventList* out) override;
+    HRESULT STDMETHODCALLTYPE filterEvents(int32_t first, int32_t last, IMfxEventList* in,
+                                           IMfxEventList* out) override;
+    HRESULT STDMETHODCALLTYPE filterLiveEvents(IMfxShortEventList* in, IMfxShortEventList* out) override;
+
+    // Ticks per quarter in use: the host's time base, or 480 without one.
+    int32_t timeBase() const { return timeBase_; }
+
+protected:
+    void hostChanged() override;
+
+private:
+    void queryTimeBase();
+
+    int32_t timeBase_ = kDefaultTimeBase;
+    std::vector<MfxEvent> held_;
+};
