@@ -50,20 +50,20 @@ inline RECT rectInParent(HWND w) {
 
 class EditorTest : public ::testing::Test {
 protected:
+    // COM, the page class and the host window stay for the whole program: under Wine a
+    // top-level window takes about two seconds to make and destroy.
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        fake::resetWorld();
-        registration = std::make_unique<fake::PageClassRegistration>();
-        host = std::make_unique<WindowHandle>(createTopLevelWindow("host", 20));
+        static HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        static fake::PageClassRegistration registration;
+        static WindowHandle window(createTopLevelWindow("host", 20));
+        (void)com;
+        host = &window;
         ASSERT_TRUE(host->h);
         pumpMessages();
-    }
-    void TearDown() override {
-        host.reset();
-        registration.reset();
-        CoUninitialize();
+        fake::resetWorld();
+        // Every test leaves the host window as it found it: no page inside.
+        ASSERT_EQ(GetWindow(host->h, GW_CHILD), nullptr);
     }
 
-    std::unique_ptr<fake::PageClassRegistration> registration;
-    std::unique_ptr<WindowHandle> host;
+    WindowHandle* host = nullptr;
 };

@@ -77,6 +77,14 @@ TEST_F(PropertyPageViewTest, EachAttachCreatesAFreshPageReleasedAtItsDetach) {
     view->detachFromParent();
     EXPECT_EQ(world.log, concat(concat(attachCalls, detachCalls), concat(attachCalls, detachCalls)));
     EXPECT_EQ(world.livePages, 0);
+
+    // A second attach without a detach closes the first page instead of leaking it.
+    world.log.clear();
+    view->attachToParent(host->h);
+    view->attachToParent(host->h);
+    EXPECT_EQ(world.log, concat(concat(attachCalls, detachCalls), attachCalls));
+    EXPECT_EQ(world.livePages, 1);
+    view->detachFromParent();
     view->Release();
 }
 
@@ -221,6 +229,9 @@ TEST_F(PropertyPageViewTest, FaultDuringDetachStillClearsPageAndParent) {
         EXPECT_EQ(view->detachFromParent(), S_OK);
         EXPECT_EQ(world.log.size(), before);
         view->view()->Release();
+        EXPECT_EQ(world.log.size(), before);  // the faulted page is not called again
+        // The faulted page is abandoned: take down the window its Deactivate never did.
+        if (world.lastPage && world.lastPage->window) DestroyWindow(world.lastPage->window);
     }
 }
 
