@@ -94,8 +94,8 @@ int32_t STDMETHODCALLTYPE PluginViewBase::forwardKey(int32_t character, int32_t 
         PostMessageA(focus, WM_KEYUP, w, 0);
         return 0;
     }
-    uint32_t vk = virtualKeyFor(keyCode);
     if (keyCode < 1 || keyCode > 58) return 0;
+    uint32_t vk = virtualKeyFor(keyCode);
     PostMessageA(focus, WM_KEYDOWN, vk, 256);
     PostMessageA(focus, WM_KEYUP, vk, 0);
     return 0;
