@@ -61,11 +61,11 @@ bool scanCatalogue() {
         info.classId = id.guid();
         info.cardinality = 0x7FFFFFFF;
         std::strcpy(info.category, "Midi Module Class");
-        std::strncpy(info.name, displayName, sizeof info.name - 1);
+        std::memcpy(info.name, displayName, sizeof displayName);
 
         FilterEntry& entry = entries[i];
         entry.classId = id.guid();
-        std::strncpy(entry.name, displayName, 63);
+        std::memcpy(entry.name, displayName, sizeof displayName);
 
         int verdict = 0;
         if (!registry.readInt(kVerifiedRegistryPath, subkey, &verdict)) {

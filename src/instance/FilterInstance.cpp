@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "editor/EditorTemplate.h"
 #include "entry/ComUnload.h"
 #include "entry/Warning.h"
 #include "guard/Guard.h"
@@ -255,3 +256,11 @@ int32_t FilterInstance::getState(void* buffer, int32_t* size) {
                   : saveStateSnapshot(persist, stateSnapshot, size);
 }
 
+
+int32_t FilterInstance::getTemplate(const char* viewName, char* nameOut, char* textOut, int32_t* sizeOut) {
+    return editorGetTemplate(pages, templateText, viewName, nameOut, textOut, sizeOut);
+}
+
+int32_t FilterInstance::createView(const char* viewName, const ViewRect* rect, IModuleView** out) {
+    return editorCreateView(pages, viewName, rect, out);
+}

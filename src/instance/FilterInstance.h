@@ -34,6 +34,12 @@ public:
     int32_t STDMETHODCALLTYPE setState(const void* data, int32_t size) override;
     int32_t STDMETHODCALLTYPE getState(void* buffer, int32_t* size) override;
 
+    // IEditorDescription / IViewFactory
+    int32_t STDMETHODCALLTYPE getTemplate(const char* viewName, char* nameOut, char* textOut,
+                                          int32_t* sizeOut) override;
+    int32_t STDMETHODCALLTYPE createView(const char* viewName, const ViewRect* rect,
+                                         IModuleView** out) override;
+
     // For tests and the host's benchmark: the transport state.
     bool isStarted() const { return started; }
     bool isSkippingNext() const { return skipNext; }
