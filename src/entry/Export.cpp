@@ -1,4 +1,8 @@
-#include "interfaces/HostInterfaces.h"
+#include "entry/PluginFactory.h"
 
-// Filled in with the factory.
-extern "C" IModuleFactory* GetPluginFactory() { return nullptr; }
+// The module's one export; the caller owns the reference it gets.
+extern "C" IModuleFactory* GetPluginFactory() {
+    PluginFactory& factory = theFactory();
+    factory.AddRef();
+    return &factory;
+}

@@ -1,5 +1,7 @@
 #include "entry/ModuleEntry.h"
 
+#include "entry/Catalogue.h"
+
 namespace {
 HINSTANCE instanceHandle = nullptr;
 }
@@ -8,9 +10,14 @@ HINSTANCE moduleInstance() { return instanceHandle ? instanceHandle : GetModuleH
 void setModuleInstance(HINSTANCE instance) { instanceHandle = instance; }
 
 bool moduleEntry(HINSTANCE instance, DWORD reason) {
-    if (reason == DLL_PROCESS_ATTACH) {
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
         setModuleInstance(instance);
-        return true;  // the catalogue scan comes later
+        return scanCatalogue();
+    case DLL_PROCESS_DETACH:
+        freeCatalogue();
+        return true;
+    default:
+        return true;
     }
-    return true;
 }

@@ -1,0 +1,36 @@
+// The host's view object with default behaviour; PropertyPageView builds on it.
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+
+#include "interfaces/HostInterfaces.h"
+
+class PluginViewBase : public IModuleView {
+public:
+    // A null rectangle leaves all four integers 0.
+    explicit PluginViewBase(const ViewRect* rect = nullptr);
+    virtual ~PluginViewBase() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE attachToParent(HWND parent) override;
+    HRESULT STDMETHODCALLTYPE detachFromParent() override;
+    int32_t STDMETHODCALLTYPE reserved5() override;
+    int32_t STDMETHODCALLTYPE reserved6(uint32_t arg) override;
+    int32_t STDMETHODCALLTYPE forwardKey(int32_t character, int32_t keyCode, int32_t modifiers) override;
+    HRESULT STDMETHODCALLTYPE setViewRect(const ViewRect* rect) override;
+
+    HWND parentWindow() const { return parent_; }
+    const ViewRect& viewRect() const { return rect_; }
+
+    // Windows virtual key for a host key code 1 to 58; 0 outside that range.
+    static uint32_t virtualKeyFor(int32_t hostKeyCode);
+
+protected:
+    LONG viewCount_ = 1;
+    ViewRect rect_;
+    HWND parent_ = nullptr;
+};

@@ -1,0 +1,64 @@
+// The "propertyPages" view: shows the filter's first OLE property page inside the
+// host's window and is the page's site.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+#include <cstdint>
+
+#include "editor/PluginViewBase.h"
+
+// The page-site part of PropertyPageView under names of its own, so that its
+// QueryInterface, AddRef and Release stay apart from the view's.
+class PropertyPageSitePart : public IPropertyPageSite {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) final { return siteQueryInterface(iid, out); }
+    ULONG STDMETHODCALLTYPE AddRef() final { return siteAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() final { return siteRelease(); }
+
+protected:
+    virtual HRESULT siteQueryInterface(REFIID iid, void** out) = 0;
+    virtual ULONG siteAddRef() = 0;
+    virtual ULONG siteRelease() = 0;
+};
+
+class PropertyPageView : public PluginViewBase, public PropertyPageSitePart {
+public:
+    // Both arguments may be null. The view holds its own reference on the provider.
+    PropertyPageView(const ViewRect* rect, ISpecifyPropertyPages* provider);
+    // Closes a page that is still shown, then gives back the provider.
+    ~PropertyPageView() override;
+
+    using PluginViewBase::AddRef;
+    using PluginViewBase::QueryInterface;
+    using PluginViewBase::Release;
+
+    HRESULT STDMETHODCALLTYPE attachToParent(HWND parent) override;
+    HRESULT STDMETHODCALLTYPE detachFromParent() override;
+
+    HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD flags) override;
+    HRESULT STDMETHODCALLTYPE GetLocaleID(LCID* out) override;
+    HRESULT STDMETHODCALLTYPE GetPageContainer(IUnknown** out) override;
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG* message) override;
+
+    IModuleView* view() { return this; }
+    IPropertyPageSite* site() { return this; }
+    bool hasPage() const { return page_ != nullptr; }
+
+    // Creates the provider's first page briefly, without a window, for its preferred
+    // size. True when width and height were stored; false leaves them untouched.
+    static bool probePageSize(ISpecifyPropertyPages* provider, int32_t* width, int32_t* height);
+
+private:
+    HRESULT siteQueryInterface(REFIID iid, void** out) override;
+    ULONG siteAddRef() override;
+    ULONG siteRelease() override;
+
+    void closePage();
+
+    LONG siteCount_ = 1;
+    ISpecifyPropertyPages* provider_;
+    IPropertyPage* page_ = nullptr;
+    // Set while the destructor runs: the page's last site Release must not destroy again.
+    bool dying_ = false;
+};

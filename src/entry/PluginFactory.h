@@ -1,0 +1,53 @@
+// The module's one IModuleFactory: the plug-in classes it offers and their creation.
+#pragma once
+
+#include <cstdint>
+
+#include "interfaces/HostInterfaces.h"
+
+// Makes a new object for one class: its primary interface with the count 1, or null.
+typedef IUnknown* (*CreateFunction)(void* context);
+
+// A FactoryInfo holding text (truncated to fit) and value, every other byte zero.
+FactoryInfo makeFactoryInfo(const char* text, int32_t value);
+// A ClassInfo of the "Midi Module Class" category with unlimited cardinality; the
+// name is truncated to fit and may be null (empty).
+ClassInfo makeClassInfo(const GUID& classId, const char* name);
+
+class PluginFactory : public IModuleFactory {
+public:
+    static const int32_t maxRows = 100;
+
+    explicit PluginFactory(const FactoryInfo& info);
+    virtual ~PluginFactory() = default;
+    PluginFactory(const PluginFactory&) = delete;
+    PluginFactory& operator=(const PluginFactory&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE describeFactory(FactoryInfo* out) override;
+    int32_t STDMETHODCALLTYPE classCount() override;
+    HRESULT STDMETHODCALLTYPE describeClass(int32_t index, ClassInfo* out) override;
+    HRESULT STDMETHODCALLTYPE createInstance(const GUID* classId, const GUID* iid, void** out) override;
+
+    // False for a missing record or function, or when 99 classes are offered already.
+    bool addClass(const ClassInfo* info, CreateFunction create, void* context);
+
+    int32_t referenceCount() const { return refCount; }
+
+private:
+    struct Row {
+        ClassInfo info;
+        CreateFunction create;
+        void* context;
+    };
+
+    int32_t refCount = 1;
+    FactoryInfo factoryInfo;
+    Row rows[maxRows];
+    int32_t rowCount = 0;
+};
+
+// The static factory that GetPluginFactory hands out.
+PluginFactory& theFactory();

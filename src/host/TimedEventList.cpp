@@ -1,0 +1,86 @@
+#include "host/TimedEventList.h"
+
+TimedEventList::TimedEventList(IMidiModuleHost* timeSource) { setTimeSource(timeSource); }
+
+TimedEventList::~TimedEventList() {
+    // The source goes before the nodes, as the host expects of its references.
+    timeSource_.reset();
+    clear();
+}
+
+void TimedEventList::setTimeSource(IMidiModuleHost* timeSource) {
+    if (timeSource) timeSource->AddRef();
+    timeSource_.reset(timeSource);
+}
+
+int32_t TimedEventList::timeOf(const ListNode* node) const { return timeSource_->eventTime(node->payload); }
+
+HostEvent TimedEventList::eventAt(int32_t index) const {
+    ListNode* node = nodeAt(index);
+    return node ? node->payload : 0;
+}
+
+bool TimedEventList::insert(HostEvent event) {
+    if (!timeSource_) return false;
+    const int32_t t = timeSource_->eventTime(event);
+    ListNode* at = last();
+    while (at && timeOf(at) > t) at = at->previous;
+    ListNode* node = new ListNode(event);
+    if (at)
+        insertAfter(at, node);
+    else
+        addHead(node);
+    return true;
+}
+
+HostEvent TimedEventList::takeBefore(int32_t limit) {
+    ListNode* head = first();
+    if (!timeSource_ || !head) return 0;
+    if (timeOf(head) >= limit) return 0;
+    HostEvent event = head->payload;
+    remove(head);
+    delete head;
+    return event;
+}
+
+void TimedEventList::shiftBack(int32_t start, int32_t length, bool releaseDropped) {
+    if (!timeSource_) return;
+    // Wrapping arithmetic, as 32-bit host times wrap.
+    const int32_t end = int32_t(uint32_t(start) + uint32_t(length));
+    ListNode* node = last();
+    while (node) {
+        ListNode* predecessor = node->previous;
+        const int32_t c = timeOf(node);
+        if (c < end) break;
+        const int32_t moved = int32_t(uint32_t(c) - uint32_t(length));
+        if (moved >= end) {
+            if (releaseDropped) timeSource_->releaseEvent(node->payload);
+            remove(node);
+            delete node;
+        } else {
+            timeSource_->setEventTime(node->payload, moved);
+            if (predecessor) {
+                remove(node);
+                ListNode* position = nullptr;
+                for (ListNode* n = first(); n; n = n->next) {
+                    if (timeOf(n) >= moved) {
+                        position = n;
+                        break;
+                    }
+                    if (n == predecessor) break;
+                }
+                if (position)
+                    insertBefore(position, node);
+                else
+                    insertAfter(predecessor, node);
+            }
+        }
+        node = predecessor;
+    }
+}
+
+void TimedEventList::clearReleasing() {
+    if (timeSource_)
+        for (ListNode* n = first(); n; n = n->next) timeSource_->releaseEvent(n->payload);
+    clear();
+}

@@ -1,0 +1,266 @@
+#include "instance/FilterInstance.h"
+
+#include <cstring>
+#include <new>
+
+#include "editor/EditorTemplate.h"
+#include "entry/ComUnload.h"
+#include "entry/Warning.h"
+#include "guard/Guard.h"
+#include "persist/FilterState.h"
+#include "persist/MemoryStream.h"
+#include "services/EventConverter.h"
+#include "services/HostContext.h"
+#include "services/ShortEventListObject.h"
+
+FilterInstance* createFilterInstance(FilterEntry* entry) {
+    if (!entry) return nullptr;
+    GUID clsid;
+    std::memcpy(&clsid, entry, sizeof clsid);
+    IMfxFilterPlugin* filter = nullptr;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMfxFilterPlugin,
+                                  reinterpret_cast<void**>(&filter));
+    if (FAILED(hr) || !filter) return nullptr;
+    FilterInstance* instance = new (std::nothrow) FilterInstance(filter, entry);
+    if (!instance) guard::call([&] { filter->Release(); });
+    return instance;
+}
+
+FilterInstance::FilterInstance(IMfxFilterPlugin* filter, FilterEntry* entry)
+    : ModuleObject(entry), entry(entry), filter(filter), pending(nullptr),
+      converter(new EventConverter(nullptr)) {
+    persistenceExposed = true;
+    templateText[0] = 0;
+    guard::call([&] {
+        if (SUCCEEDED(filter->QueryInterface(comid::ISpecifyPropertyPages, reinterpret_cast<void**>(&pages))) &&
+            pages)
+            hasEditor = 1;
+        else
+            pages = nullptr;
+    });
+    guard::call([&] {
+        if (FAILED(filter->QueryInterface(comid::IPersistStream, reinterpret_cast<void**>(&persist))))
+            persist = nullptr;
+    });
+}
+
+FilterInstance::~FilterInstance() {
+    // Our own snapshot goes whatever the filter's releases do.
+    delete stateSnapshot;
+    stateSnapshot = nullptr;
+    guard::call([&] {
+        if (pages) pages->Release();
+        pages = nullptr;
+        if (persist) persist->Release();
+        persist = nullptr;
+        filter->Release();
+        filter = nullptr;
+        freeUnusedComLibraries(INFINITE);
+    });
+    delete converter;
+    stopOutput.clear();
+    loopOutput.clear();
+    dropHostContext();
+    pending.clearReleasing();
+}
+
+void FilterInstance::dropHostContext() {
+    if (hostContext) hostContext->Release();
+    hostContext = nullptr;
+}
+
+HRESULT FilterInstance::initialize(IUnknown* context) {
+    dropHostContext();
+    hostContext = new (std::nothrow) HostContext(context);
+
+    HRESULT attached = E_UNEXPECTED;
+    IUnknown* hostObject = hostContext ? hostContext->primary() : nullptr;
+    guard::call([&] { attached = filter->attachHost(hostObject); });
+    if (attached != S_OK) {
+        showWarning("Could not connect to MFX Event Filter!");
+        return E_FAIL;
+    }
+
+    HRESULT hr = ModuleObject::initialize(context);
+    if (hr != S_OK) return hr;
+
+    IMfxOutputConnect* connect = nullptr;
+    guard::call([&] {
+        if (SUCCEEDED(filter->QueryInterface(IID_IMfxOutputConnect, reinterpret_cast<void**>(&connect))) &&
+            connect) {
+            connect->setEventOutput(hostContext ? hostContext->eventOutput() : nullptr);
+        }
+    });
+    if (connect) guard::call([&] { connect->Release(); });
+
+    pending.setTimeSource(moduleHost.get());
+    converter->setEvents(moduleHost.get());
+    moduleHost.get()->setActive(1);
+    return S_OK;
+}
+
+HRESULT FilterInstance::terminate() {
+    guard::call([&] { filter->detachHost(); });
+    // Copies still waiting would otherwise outlive the host interface that can give them back.
+    pending.clearReleasing();
+    pending.setTimeSource(nullptr);
+    converter->setEvents(nullptr);
+    dropHostContext();
+    ModuleObject::terminate();
+    return S_OK;
+}
+
+HRESULT FilterInstance::start(int32_t) { return S_OK; }
+
+void FilterInstance::deliverOutput(IMfxEventList* list) {
+    int32_t count = 0;
+    if (list->count(&count) != S_OK) return;
+    for (int32_t i = 0; i < count; ++i) {
+        MfxEvent record;
+        if (list->get(i, &record) != S_OK) continue;
+        HostEvent made[4] = {};
+        int32_t madeCount = 0;
+        if (!converter->fromMfxEvent(record, made, &madeCount, false)) continue;
+        for (int32_t k = 0; k < madeCount && k < 4; ++k) {
+            moduleHost.get()->outputEvent(made[k]);
+            moduleHost.get()->releaseEvent(made[k]);
+        }
+    }
+}
+
+void FilterInstance::sendLiveOutput(ShortEventListObject& output, bool zeroDuration) {
+    int32_t count = 0;
+    output.count(&count);
+    for (int32_t i = 0; i < count; ++i) {
+        MfxShortEvent record;
+        if (output.get(i, &record) != S_OK) continue;
+        HostEvent h = converter->fromShortEvent(record);
+        if (!h) continue;
+        moduleHost.get()->setLive(h, 1);
+        if (zeroDuration) moduleHost.get()->setEventDuration(h, 0);
+        moduleHost.get()->outputEventNow(h);
+        moduleHost.get()->releaseEvent(h);
+    }
+}
+
+HRESULT FilterInstance::onEvent(HostEvent event) {
+    if (!initialised()) return E_UNEXPECTED;
+    if (moduleHost.get()->isLive(event) == 0) {
+        HostEvent copy = moduleHost.get()->copyEvent(event);
+        if (copy && !pending.insert(copy)) moduleHost.get()->releaseEvent(copy);
+        return S_OK;
+    }
+    ShortEventListObject input, output;
+    MfxShortEvent record = {};
+    converter->toShortEvent(&record, event);
+    input.add(&record);
+    HRESULT hr = E_UNEXPECTED;
+    guard::call([&] { hr = filter->filterLiveEvents(&input, &output); });
+    if (hr == S_OK) sendLiveOutput(output, true);
+    return S_OK;
+}
+
+HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
+    if (!initialised()) return S_OK;
+    if (idle) {
+        if (hostContext && hostContext->timerRequested()) {
+            ShortEventListObject input, output;
+            HRESULT hr = E_UNEXPECTED;
+            guard::call([&] { hr = filter->filterLiveEvents(&input, &output); });
+            if (hr == S_OK) sendLiveOutput(output, false);
+        }
+        if (stopTime != -1) {
+            IMfxEventOutput* out = hostContext ? hostContext->eventOutput() : nullptr;
+            int32_t count = 0;
+            stopOutput.count(&count);
+            for (int32_t i = 0; out && i < count; ++i) {
+                MfxEvent record;
+                if (stopOutput.get(i, &record) != S_OK) continue;
+                record.time -= stopTime;
+                out->sendEvent(0, &record);
+            }
+            stopOutput.clear();
+            stopTime = -1;
+        }
+        return S_OK;
+    }
+
+    EventListObject input, output;
+    if (!skipNext && to > from) {
+        if (!started) {
+            guard::call([&] { filter->beginPlayback(from, &output); });
+            deliverOutput(&output);
+            started = true;
+            output.clear();
+        }
+        for (HostEvent h = pending.takeBefore(to); h; h = pending.takeBefore(to)) {
+            MfxEvent record = {};
+            if (converter->toMfxEvent(&record, h)) input.add(&record);
+            moduleHost.get()->releaseEvent(h);
+        }
+        HRESULT hr = E_UNEXPECTED;
+        if (guard::call([&] { hr = filter->filterEvents(from, to - 1, &input, &output); })) lastEnd = to - 1;
+        int32_t loopCount = 0;
+        loopOutput.count(&loopCount);
+        if (loopCount > 0) {
+            deliverOutput(&loopOutput);
+            loopOutput.clear();
+        }
+        if (hr == S_OK) deliverOutput(&output);
+    }
+    skipNext = false;
+    output.clear();
+    input.clear();
+    return S_OK;
+}
+
+HRESULT FilterInstance::stop(int32_t time) {
+    if (!initialised()) return S_OK;
+    pending.clearReleasing();
+    started = false;
+    skipNext = true;
+    guard::call([&] { filter->endPlayback(time, &stopOutput); });
+    stopTime = time;
+    return S_OK;
+}
+
+HRESULT FilterInstance::reposition(uint32_t) {
+    if (!initialised()) return S_OK;
+    if (started && !skipNext) static_cast<IMidiModule*>(this)->stop(lastEnd);
+    skipNext = true;
+    return S_OK;
+}
+
+HRESULT FilterInstance::cycleJump(int32_t start, int32_t length) {
+    if (!initialised()) return S_OK;
+    int32_t loopCount = 0;
+    loopOutput.count(&loopCount);
+    if (loopCount > 0) loopOutput.clear();
+    pending.shiftBack(start, length, true);
+    if (started) {
+        if (!guard::call([&] { filter->loopPlayback(start, start + length, &loopOutput); })) loopOutput.clear();
+    }
+    return S_OK;
+}
+
+int32_t FilterInstance::getClassId(uint8_t* out16) {
+    if (!out16) return 1;
+    std::memcpy(out16, &entry->classId, 16);
+    return 0;
+}
+
+int32_t FilterInstance::setState(const void* data, int32_t size) { return restoreFilterState(persist, data, size); }
+
+int32_t FilterInstance::getState(void* buffer, int32_t* size) {
+    return buffer ? copyStateSnapshot(persist, stateSnapshot, buffer, size)
+                  : saveStateSnapshot(persist, stateSnapshot, size);
+}
+
+
+int32_t FilterInstance::getTemplate(const char* viewName, char* nameOut, char* textOut, int32_t* sizeOut) {
+    return editorGetTemplate(pages, templateText, viewName, nameOut, textOut, sizeOut);
+}
+
+int32_t FilterInstance::createView(const char* viewName, const ViewRect* rect, IModuleView** out) {
+    return editorCreateView(pages, viewName, rect, out);
+}

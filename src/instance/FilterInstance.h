@@ -1,0 +1,74 @@
+// The object the host creates for one class: it owns one MFX filter and carries
+// events, editor and state between host and filter.
+#pragma once
+
+#include "entry/Catalogue.h"
+#include "host/ModuleObject.h"
+#include "host/TimedEventList.h"
+#include "interfaces/ComExtras.h"
+#include "interfaces/MfxInterfaces.h"
+#include "services/EventListObject.h"
+#include "services/ShortEventListObject.h"
+
+class EventConverter;
+class HostContext;
+class MemoryStream;
+
+class FilterInstance : public ModuleObject {
+public:
+    FilterInstance(IMfxFilterPlugin* filter, FilterEntry* entry);
+    ~FilterInstance() override;
+
+    // IMidiModule
+    HRESULT STDMETHODCALLTYPE initialize(IUnknown* context) override;
+    HRESULT STDMETHODCALLTYPE terminate() override;
+    HRESULT STDMETHODCALLTYPE onEvent(HostEvent event) override;
+    HRESULT STDMETHODCALLTYPE process(int32_t from, int32_t to, uint8_t idle) override;
+    HRESULT STDMETHODCALLTYPE reposition(uint32_t ignored) override;
+    HRESULT STDMETHODCALLTYPE cycleJump(int32_t start, int32_t length) override;
+    HRESULT STDMETHODCALLTYPE stop(int32_t time) override;
+    HRESULT STDMETHODCALLTYPE start(int32_t time) override;
+
+    // IStatePersistence
+    int32_t STDMETHODCALLTYPE getClassId(uint8_t* out16) override;
+    int32_t STDMETHODCALLTYPE setState(const void* data, int32_t size) override;
+    int32_t STDMETHODCALLTYPE getState(void* buffer, int32_t* size) override;
+
+    // IEditorDescription / IViewFactory
+    int32_t STDMETHODCALLTYPE getTemplate(const char* viewName, char* nameOut, char* textOut,
+                                          int32_t* sizeOut) override;
+    int32_t STDMETHODCALLTYPE createView(const char* viewName, const ViewRect* rect,
+                                         IModuleView** out) override;
+
+    // For tests and the host's benchmark: the transport state.
+    bool isStarted() const { return started; }
+    bool isSkippingNext() const { return skipNext; }
+    int32_t pendingStopTime() const { return stopTime; }
+    int32_t lastProcessedEnd() const { return lastEnd; }
+    int32_t pendingCount() const { return pending.count(); }
+
+private:
+    void deliverOutput(IMfxEventList* list);
+    void sendLiveOutput(ShortEventListObject& output, bool zeroDuration);
+    void dropHostContext();
+    bool initialised() const { return moduleHost.get() != nullptr; }
+
+    FilterEntry* entry;
+    IMfxFilterPlugin* filter;
+    ISpecifyPropertyPages* pages = nullptr;
+    IPersistStream* persist = nullptr;
+    char templateText[1024];
+    TimedEventList pending;
+    EventConverter* converter;
+    HostContext* hostContext = nullptr;
+    EventListObject loopOutput;
+    EventListObject stopOutput;
+    int32_t stopTime = -1;
+    bool started = false;
+    bool skipNext = false;
+    int32_t lastEnd = 0;
+    MemoryStream* stateSnapshot = nullptr;
+};
+
+// Creates the filter in process and wraps it; null when either fails. Count 1.
+FilterInstance* createFilterInstance(FilterEntry* entry);

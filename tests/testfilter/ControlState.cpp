@@ -1,0 +1,168 @@
+#include "ControlState.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace testfilter {
+namespace {
+
+HINSTANCE instance = nullptr;
+
+// Log appends may come from any thread the caller uses.
+struct LogLock {
+    CRITICAL_SECTION section;
+    LogLock() { InitializeCriticalSection(&section); }
+    ~LogLock() { DeleteCriticalSection(&section); }
+};
+LogLock logLock;
+
+class Locked {
+public:
+    Locked() { EnterCriticalSection(&logLock.section); }
+    ~Locked() { LeaveCriticalSection(&logLock.section); }
+};
+
+const uint8_t classPrefix[15] = {0xC0, 0xD0, 0xF1, 0xA7, 0x1B, 0x5A, 0x6C, 0x4E,
+                                 0x9D, 0x3E, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+int classByte(const GUID& clsid) {
+    if (std::memcmp(&clsid, classPrefix, sizeof classPrefix) != 0) return -1;
+    return reinterpret_cast<const uint8_t*>(&clsid)[15];
+}
+
+}  // namespace
+
+void ControlState::reset() {
+    mode = TfPassThrough;
+    transpose = 0;
+    interfaces = TfHasAll;
+    for (int i = 0; i < TfSiteCount; ++i) {
+        results[i] = S_OK;
+        raises[i] = TfRaiseNone;
+        outputs[i].clear();
+        sysexOutputs[i].clear();
+        actions[i].clear();
+    }
+    shortOutputs.clear();
+    pageWidth = 320;
+    pageHeight = 240;
+    pageList.assign(1, CLSID_TestFilterPage1);
+    saveMode = TfSaveBytes;
+    saveBytes.clear();
+    logQueries = false;
+    probeTime = 480;
+    {
+        Locked lock;
+        log.clear();
+    }
+    std::memset(&hostInfo, 0xCA, sizeof hostInfo);
+    hostInfo.queries = 0;
+    hostInfo.probeTime = probeTime;
+    std::memset(&loadInfo, 0, sizeof loadInfo);
+    loadedBytes.clear();
+    filterSerial = 0;
+    pageSerial = 0;
+    filtersCreated = 0;
+    pagesCreated = 0;
+    canUnloadCalls = 0;
+}
+
+ControlState& state() {
+    static ControlState* s = [] {
+        ControlState* c = new ControlState;
+        c->reset();
+        return c;
+    }();
+    return *s;
+}
+
+HINSTANCE moduleInstance() { return instance; }
+void setModuleInstance(HINSTANCE i) { instance = i; }
+
+size_t logCall(int32_t object, int32_t site, const GUID& clsid, const std::string& text,
+               std::initializer_list<int32_t> args) {
+    LoggedCall entry{};
+    entry.call.object = object;
+    entry.call.site = site;
+    entry.call.clsid = clsid;
+    int i = 0;
+    for (int32_t a : args) {
+        if (i == 6) break;
+        entry.call.args[i++] = a;
+    }
+    std::snprintf(entry.call.text, sizeof entry.call.text, "%s", text.c_str());
+    Locked lock;
+    state().log.push_back(std::move(entry));
+    return state().log.size() - 1;
+}
+
+void logEvents(size_t index, std::vector<MfxEvent> events) {
+    Locked lock;
+    LoggedCall& c = state().log.at(index);
+    c.call.eventCount = static_cast<int32_t>(events.size());
+    c.events = std::move(events);
+}
+
+void logShortEvents(size_t index, std::vector<MfxShortEvent> events) {
+    Locked lock;
+    LoggedCall& c = state().log.at(index);
+    c.call.shortCount = static_cast<int32_t>(events.size());
+    c.shortEvents = std::move(events);
+}
+
+void raiseIfScripted(int32_t site) {
+    if (site < 0 || site >= TfSiteCount) return;
+    switch (state().raises[site]) {
+    case TfRaiseAccessViolation: {
+        static volatile uintptr_t address = 0x10;
+        *reinterpret_cast<volatile int*>(address) = 1;
+        break;
+    }
+    case TfRaiseCxxSeh:
+        RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+        break;
+    default:
+        break;
+    }
+}
+
+HRESULT scriptedResult(int32_t site) { return site >= 0 && site < TfSiteCount ? state().results[site] : S_OK; }
+
+std::string format(const char* pattern, ...) {
+    char buffer[200];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(buffer, sizeof buffer, pattern, args);
+    va_end(args);
+    return buffer;
+}
+
+std::string guidText(const GUID& g) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                  g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return buffer;
+}
+
+bool isFilterClass(const GUID& clsid) {
+    int b = classByte(clsid);
+    if (b >= 0) return (b & 0xF0) == 0xF0;
+    for (const GUID& g : state().extraFilters)
+        if (IsEqualGUID(g, clsid)) return true;
+    return false;
+}
+bool isPageClass(const GUID& clsid) {
+    int b = classByte(clsid);
+    return b >= 0 && (b & 0xF0) == 0xE0;
+}
+
+std::string displayName(const GUID& clsid) {
+    int b = classByte(clsid);
+    if (b >= 0 && isFilterClass(clsid)) return "Test Filter " + std::to_string(b & 0x0F);
+    if (isPageClass(clsid)) return "Test Filter Page " + std::to_string(b & 0x0F);
+    return "Test Filter";
+}
+
+}  // namespace testfilter
