@@ -97,6 +97,33 @@ double perCall(int32_t n, F&& fn) {
     return (now() - start) * 1e9 / n;
 }
 
+// What the reference host's event store alone costs for the operations one note needs on
+// its way through a module: copy, read its fields, give back; create, set fields, output, give back.
+double hostOperationsNs(int32_t n) {
+    ReferenceHost* host = new ReferenceHost();
+    host->events().setJournaling(false);
+    IMidiModuleHost* ops = host->moduleHost();
+    double ns = perCall(n, [&](int32_t i) {
+        HostEvent e = host->events().newNote(i, 0, 60, 90, 60, 64);
+        HostEvent c = ops->copyEvent(e);
+        volatile uint32_t sink = uint32_t(ops->eventTime(c)) + ops->eventKind(c) + uint32_t(ops->eventChannel(c)) +
+                                 ops->eventData1(c) + ops->eventData2(c) + ops->eventDuration(c) +
+                                 ops->releaseVelocity(c);
+        (void)sink;
+        ops->releaseEvent(c);
+        host->events().discard(e);
+        HostEvent o = ops->createEvent(0x90, 60, 90, 60);
+        ops->setReleaseVelocity(o, 64);
+        ops->setEventTime(o, i);
+        ops->setEventChannel(o, 0);
+        ops->outputEvent(o);
+        ops->releaseEvent(o);
+        if ((i & 1023) == 0) host->events().takeOutput();
+    });
+    host->Release();
+    return ns;
+}
+
 }  // namespace
 
 midifile::Song benchSong(int32_t count) {
@@ -151,6 +178,7 @@ int runBench(const Options& o) {
     RenderResult result;
     if (!renderSong(session.module(), *session.host(), song, settings, result, error)) return fail(error);
     double moduleNs = result.seconds * 1e9 / double(result.eventsIn);
+    double insideNs = result.moduleSeconds * 1e9 / double(result.eventsIn);
 
     double directSeconds = 0;
     uint64_t directOut = 0;
@@ -168,9 +196,17 @@ int runBench(const Options& o) {
 
     std::printf("module path    %9.1f ns/event  (%llu in, %llu out, %.3f s)\n", moduleNs,
                 (unsigned long long)result.eventsIn, (unsigned long long)result.eventsOut, result.seconds);
+    std::printf("  in its calls %9.1f ns/event  (onEvent, process, stop; the host's event operations they use included)\n",
+                insideNs);
+    double opsNs = hostOperationsNs(200000);
+    std::printf("  of which     %9.1f ns/event  the reference host's event store alone, for what a note costs any module\n",
+                opsNs);
+    std::printf("  host's own   %9.1f ns/event  (making, dropping and collecting the host's events)\n",
+                moduleNs - insideNs);
     std::printf("direct path    %9.1f ns/event  (%llu out, %.3f s)\n", directNs, (unsigned long long)directOut,
                 directSeconds);
     std::printf("ratio          %9.2f x         target <= 2 x: %s\n", ratio, verdict(ratio <= 2.0));
+    std::printf("module's share %9.1f ns/event  (in its calls, less the host's event operations)\n", insideNs - opsNs);
     std::printf("empty process  %9.1f ns/call   target < 200 ns: %s\n", emptyNs, verdict(emptyNs < 200));
     std::printf("idle process   %9.1f ns/call\n", idleNs);
     double perMillion = result.seconds * 1e6 / double(result.eventsIn);

@@ -204,19 +204,21 @@ bool renderSong(IMidiModule* module, ReferenceHost& host, const midifile::Song& 
     size_t next = 0;
     int32_t pos = 0;
     uint64_t blocks = 0;
+    std::vector<HostEvent> blockEvents;
     while (pos < end) {
         int32_t to = int32_t(std::min<int64_t>(int64_t(pos) + block, end));
         if (jumpsLeft > 0 && pos < loopEnd) to = int32_t(std::min<int64_t>(to, loopEnd));
         host.setPosition(pos);
-        for (; next < events.size() && int64_t(events[next]->tick) < to; ++next) {
-            HostEvent h = newHostEvent(store, *events[next]);
-            if (!h) continue;
-            module->onEvent(h);
-            store.discard(h);  // the module keeps its own copy
-            ++result.eventsIn;
-        }
+        blockEvents.clear();
+        for (; next < events.size() && int64_t(events[next]->tick) < to; ++next)
+            if (HostEvent h = newHostEvent(store, *events[next])) blockEvents.push_back(h);
+        double entered = now();
+        for (HostEvent h : blockEvents) module->onEvent(h);
         module->process(pos, to, 0);
         for (int32_t i = 0; i < settings.idleCalls; ++i) module->process(0, 0, 1);
+        result.moduleSeconds += now() - entered;
+        for (HostEvent h : blockEvents) store.discard(h);  // the module keeps its own copies
+        result.eventsIn += blockEvents.size();
         result.processCalls += 1 + uint64_t(settings.idleCalls);
         collect(shift);
         if (settings.progress && (++blocks & 63) == 0) settings.progress(double(pos) / double(end));
@@ -232,10 +234,12 @@ bool renderSong(IMidiModule* module, ReferenceHost& host, const midifile::Song& 
         }
         pos = to;
     }
-    module->stop(int32_t(end));
     host.setPosition(int32_t(end));
+    double entered = now();
+    module->stop(int32_t(end));
     // The stop's output comes at the next idle call, timed from the stop.
     for (int32_t i = 0; i < 2; ++i) module->process(0, 0, 1);
+    result.moduleSeconds += now() - entered;
     result.processCalls += 2;
     collect(shift + end);
     result.seconds = now() - started;

@@ -31,6 +31,7 @@ struct RenderResult {
     int64_t songMicros = 0;
     uint64_t processCalls = 0;
     double seconds = 0;       // the playing itself, without building the output
+    double moduleSeconds = 0; // of that, inside the module's calls (with the host operations it calls)
 };
 
 // The song's tempo and meter changes as the host's time map (division as time base).
