@@ -52,13 +52,15 @@ cat >"$work/in.csv" <<'CSV'
 2, 399, Note_on_c, 2, 0, 127
 2, 400, Note_off_c, 2, 0, 64
 2, 400, End_track
+0, 0, End_of_file
 CSV
 csvmidi "$work/in.csv" "$work/in.mid" || fail "csvmidi made the input"
 
 # Channel events and sysex as "time, type, values" lines, sorted (one tick's order may differ).
 events() { midicsv "$1" | grep -E '_c,|System_exclusive' | cut -d, -f2- | sed 's/^ *//' | sort; }
-metas() { midicsv "$1" | grep -E 'Tempo|Time_signature|Header' | cut -d, -f2- | sed 's/^ *//'; }
+metas() { midicsv "$1" | grep -E 'Tempo|Time_signature|Header' | cut -d, -f2- | sed 's/^ *//' | sort; }
 
+check "the input holds its 17 channel and sysex lines" test "$(events "$work/in.mid" | wc -l)" -eq 17
 host render "$work/in.mid" "$work/pass.mid" --filter Transpose >"$work/pass.out" 2>"$work/pass.err"
 check "pass-through render succeeds" test -s "$work/pass.mid"
 check "summary names the counts" grep -q '13 events in, 13 out' "$work/pass.out"
