@@ -115,6 +115,12 @@ bad "missing state file" render "$work/in.mid" "$work/bad.mid" --filter Transpos
 bad "module that will not load" render "$work/in.mid" "$work/bad.mid" --filter Transpose --module "$work/bogus.dll"
 bad "bad option" render "$work/in.mid" "$work/bad.mid" --filter Transpose --loop 1
 
+# Without a registered filter the module refuses to load.
+for dll in transpose echo; do wine regsvr32 /u /s "$(winepath -w "$bin/$dll.dll")"; done
+bad "module with no filter registered" render "$work/in.mid" "$work/bad.mid" --filter Transpose
+check "that error says why" grep -q 'no usable MFX filter' "$work/bad.err"
+for dll in transpose echo; do wine regsvr32 /s "$(winepath -w "$bin/$dll.dll")"; done
+
 # ---- editor screenshot ----
 host editor --filter Transpose --screenshot "$work/editor.png" >"$work/editor.out" 2>&1
 check "editor screenshot is a PNG with a picture in it" python3 - "$work/editor.png" <<'PY'
