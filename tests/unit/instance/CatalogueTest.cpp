@@ -173,3 +173,37 @@ TEST_F(Catalogue, ReleasingTheLastInstanceLetsComUnloadTheFilter) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace fixture;
+
+TEST_F(Catalogue, TheExportHandsOutTheOneStaticFactory) {
+    add(CLSID_TestFilter1, "Test Filter 1", "1");
+    HMODULE module = LoadLibraryA(besideProgram("palisander.dll").c_str());
+    ASSERT_NE(module, nullptr);
+    auto get = reinterpret_cast<IModuleFactory* (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "GetPluginFactory")));
+    ASSERT_NE(get, nullptr);
+    IModuleFactory* a = get();
+    IModuleFactory* b = get();
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a->classCount(), 1);
+
+    uint8_t info[452];
+    std::memset(info, 0xCD, sizeof info);
+    uint8_t expected[452] = {};
+    std::memcpy(expected, "Cakewalk MIDI Filter", 20);
+    expected[448] = 1;
+    EXPECT_EQ(a->describeFactory(reinterpret_cast<FactoryInfo*>(info)), S_OK);
+    EXPECT_EQ(0, std::memcmp(info, expected, sizeof info));
+
+    // Two references were handed out and come back; a further Release keeps the factory.
+    EXPECT_EQ(a->Release(), 2u);
+    EXPECT_EQ(b->Release(), 1u);
+    EXPECT_EQ(a->Release(), 1u);
+    EXPECT_EQ(a->classCount(), 1);
+    FreeLibrary(module);
+}
+
+}  // namespace
