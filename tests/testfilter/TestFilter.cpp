@@ -374,7 +374,7 @@ HRESULT TestFilter::sendEvent(const MfxEvent* e) {
 HRESULT TestFilter::queryHost() {
     TfHostInfo& h = state().hostInfo;
     int32_t queries = h.queries + 1;
-    std::memset(&h, 0xCA, sizeof h);
+    fillUntouched(h);
     h.queries = queries;
     h.probeTime = state().probeTime;
     if (!host_) return E_UNEXPECTED;
