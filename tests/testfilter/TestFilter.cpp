@@ -275,6 +275,8 @@ HRESULT TestFilter::GetPages(CAUUID* pages) {
 }
 
 HRESULT TestFilter::GetClassID(CLSID* clsid) {
+    note(TfGetClassID, "GetClassID");
+    actAndRaise(TfGetClassID);
     if (!clsid) return E_POINTER;
     *clsid = clsid_;
     return S_OK;

@@ -675,6 +675,23 @@ TEST_F(TestFilterTest, PageShowsAChildWindowWithAnEditControlUnderTheParent) {
     EXPECT_EQ(ctl.entry(5).args[5], static_cast<int32_t>(reinterpret_cast<uintptr_t>(parent.hwnd)));
 }
 
+TEST_F(TestFilterTest, KeyMessagesPostedToThePageEditAreLogged) {
+    Window parent;
+    ComRef<IPropertyPage> page = createPage();
+    RECT rect{0, 0, 320, 240};
+    ASSERT_EQ(page->Activate(parent.hwnd, &rect, FALSE), S_OK);
+    HWND edit = ctl.PageEdit();
+    ASSERT_TRUE(edit);
+    PostMessageA(edit, WM_KEYDOWN, 0x41, 0);
+    PostMessageA(edit, WM_CHAR, 'a', 0);
+    PostMessageA(edit, WM_KEYUP, VK_LEFT, 256);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    EXPECT_EQ(ctl.log({TfPageKey}), (Lines{"page.keyDown(65,0)", "page.char(97,0)", "page.keyUp(37,256)"}));
+    EXPECT_EQ(ctl.entry(ctl.LogCount() - 1).object, 1);
+    page->Deactivate();
+}
+
 TEST_F(TestFilterTest, PageReleasedWhileActiveGivesBackItsWindowSiteAndObject) {
     Window parent;
     FakePageSite site;
