@@ -56,7 +56,7 @@ void ControlState::reset() {
         Locked lock;
         log.clear();
     }
-    std::memset(&hostInfo, 0xCA, sizeof hostInfo);
+    fillUntouched(hostInfo);
     hostInfo.queries = 0;
     hostInfo.probeTime = probeTime;
     std::memset(&loadInfo, 0, sizeof loadInfo);
@@ -75,6 +75,11 @@ ControlState& state() {
         return c;
     }();
     return *s;
+}
+
+void fillUntouched(TfHostInfo& info) {
+    int32_t* values = reinterpret_cast<int32_t*>(&info);
+    for (size_t i = 0; i < sizeof info / sizeof(int32_t); ++i) values[i] = static_cast<int32_t>(0xCAFECAFE);
 }
 
 HINSTANCE moduleInstance() { return instance; }

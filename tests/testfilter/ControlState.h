@@ -70,6 +70,8 @@ struct ControlState {
 };
 
 ControlState& state();
+// Every value 0xCAFECAFE, so a test sees what a probe left untouched.
+void fillUntouched(TfHostInfo& info);
 HINSTANCE moduleInstance();
 void setModuleInstance(HINSTANCE instance);
 

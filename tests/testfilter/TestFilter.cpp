@@ -275,6 +275,8 @@ HRESULT TestFilter::GetPages(CAUUID* pages) {
 }
 
 HRESULT TestFilter::GetClassID(CLSID* clsid) {
+    note(TfGetClassID, "GetClassID");
+    actAndRaise(TfGetClassID);
     if (!clsid) return E_POINTER;
     *clsid = clsid_;
     return S_OK;
@@ -374,7 +376,7 @@ HRESULT TestFilter::sendEvent(const MfxEvent* e) {
 HRESULT TestFilter::queryHost() {
     TfHostInfo& h = state().hostInfo;
     int32_t queries = h.queries + 1;
-    std::memset(&h, 0xCA, sizeof h);
+    fillUntouched(h);
     h.queries = queries;
     h.probeTime = state().probeTime;
     if (!host_) return E_UNEXPECTED;

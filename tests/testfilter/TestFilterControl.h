@@ -57,6 +57,8 @@ enum TfSite : int32_t {
     TfPageDestroy,         // the page's final Release
     TfIsDirty,
     TfGetSizeMax,
+    TfGetClassID,
+    TfPageKey,             // key messages that reach the page's edit control (logged only)
     TfSiteCount
 };
 

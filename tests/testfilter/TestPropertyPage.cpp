@@ -31,6 +31,19 @@ LRESULT CALLBACK pageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+WNDPROC editDefault = nullptr;
+
+// Logs the key messages that reach the edit control, as forwarded keys arrive there.
+LRESULT CALLBACK editProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const char* name = message == WM_KEYDOWN ? "keyDown" : message == WM_CHAR ? "char" : message == WM_KEYUP ? "keyUp" : nullptr;
+    if (name) {
+        int32_t w = static_cast<int32_t>(wParam), l = static_cast<int32_t>(lParam);
+        int32_t serial = static_cast<int32_t>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        logCall(serial, TfPageKey, comid::Null, format("page.%s(%d,%d)", name, w, l), {w, l});
+    }
+    return CallWindowProcA(editDefault, window, message, wParam, lParam);
+}
+
 bool ensureWindowClass() {
     if (classAtom) return true;
     WNDCLASSA wc{};
@@ -143,6 +156,12 @@ HRESULT TestPropertyPage::Activate(HWND parent, LPCRECT rect, BOOL modal) {
     edit_ = CreateWindowExA(0, "EDIT", "test filter", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP, 8, 8,
                             std::max<LONG>(r.right - r.left - 16, 16), 24, window_, nullptr, moduleInstance(),
                             nullptr);
+    if (edit_) {
+        SetWindowLongPtrA(edit_, GWLP_USERDATA, serial_);
+        WNDPROC previous = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(edit_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&editProc)));
+        if (!editDefault) editDefault = previous;
+    }
     lastWindow_ = window_;
     lastEdit_ = edit_;
     return S_OK;
