@@ -1,41 +1,5 @@
 // The exports of echo.dll.
-#include <windows.h>
-
-#include "common/ClassFactory.h"
-#include "common/ParameterPage.h"
-#include "common/Registration.h"
-#include "common/ServerModule.h"
+#include "common/ServerExports.h"
 #include "echo/Echo.h"
 
-namespace {
-
-const ServerClass kClasses[] = {
-    {CLSID_Echo, "Echo", "Both", true},
-    {CLSID_EchoPage, "Echo Property Page", "Apartment", false},
-};
-
-HRESULT createPage(REFIID iid, void** out) { return createParameterPage(L"Echo", iid, out); }
-
-}  // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        server::setInstance(instance);
-        DisableThreadLibraryCalls(instance);
-    } else if (reason == DLL_PROCESS_DETACH) {
-        ParameterPage::unregisterWindowClass();
-    }
-    return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (sameGuid(&clsid, CLSID_Echo)) return getClassFactory(createSampleObject<Echo>, iid, out);
-    if (sameGuid(&clsid, CLSID_EchoPage)) return getClassFactory(createPage, iid, out);
-    return CLASS_E_CLASSNOTAVAILABLE;
-}
-
-STDAPI DllCanUnloadNow() { return server::canUnload() ? S_OK : S_FALSE; }
-STDAPI DllRegisterServer() { return registerClasses(server::instance(), kClasses, 2); }
-STDAPI DllUnregisterServer() { return unregisterClasses(kClasses, 2); }
+SAMPLE_FILTER_SERVER(Echo, CLSID_Echo, CLSID_EchoPage, "Echo")
