@@ -3,6 +3,7 @@
 #include "unit/instance/ModuleFixture.h"
 
 #include "interfaces/ComExtras.h"
+#include "unit/editorstate/StillProcessing.h"
 
 namespace {
 
@@ -45,16 +46,9 @@ protected:
         return true;
     }
     // The instance still processes: a note passes through a range.
-    void expectProcessing() {
-        events().takeOutput();
-        send(events().newNote(20, 0, 61, 100, 5));
-        EXPECT_EQ(S_OK, instance->process(0, 480, 0));
-        auto out = events().takeOutput();
-        ASSERT_EQ(out.size(), 1u);
-        EXPECT_EQ(out[0].event.data1, 61u);
-        instance->stop(480);
-    }
+    void expectProcessing() { expectStillProcessing(instance, host, &now_); }
     ComRef<IStatePersistence> persistence;
+    int32_t now_ = 0;
 };
 
 TEST_F(State, ARoundTripHandsLoadExactlyWhatSaveWrote) {
