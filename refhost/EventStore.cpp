@@ -5,8 +5,6 @@
 
 namespace {
 
-using Guard = std::lock_guard<std::recursive_mutex>;
-
 uint32_t kindOf(uint32_t status) { return status & 0xF0; }
 
 // Channel kinds are 0x80 to 0xE0; system and data-byte statuses carry no channel.
@@ -17,11 +15,40 @@ int32_t channelOf(uint32_t status) {
 
 }  // namespace
 
+EventStore::EventStore() { InitializeCriticalSection(&lock_); }
+
+EventStore::~EventStore() { DeleteCriticalSection(&lock_); }
+
 // ---- lookup and accounting ----
 
+EventStore::Slot* EventStore::slotOf(HostEvent event) {
+    return const_cast<Slot*>(static_cast<const EventStore*>(this)->slotOf(event));
+}
+
+const EventStore::Slot* EventStore::slotOf(HostEvent event) const {
+    uint32_t index = (event & kIndexMask) - 1;  // index 0 wraps and fails the bound
+    if (index >= slots_.size()) return nullptr;
+    const Slot& slot = slots_[index];
+    return slot.used && slot.generation == (event >> kIndexBits) + 1 ? &slot : nullptr;
+}
+
 Fault EventStore::classify(HostEvent event) const {
-    if (event == 0 || event >= next_) return Fault::UnknownHandle;
-    return events_.count(event) ? Fault::None : Fault::StaleHandle;
+    uint32_t index = (event & kIndexMask) - 1;
+    if (index >= slots_.size()) return Fault::UnknownHandle;
+    const Slot& slot = slots_[index];
+    uint32_t generation = (event >> kIndexBits) + 1;
+    if (generation > slot.generation) return Fault::UnknownHandle;  // not issued yet
+    return slot.used && generation == slot.generation ? Fault::None : Fault::StaleHandle;
+}
+
+void EventStore::erase(HostEvent event) {
+    uint32_t index = (event & kIndexMask) - 1;
+    Slot& slot = slots_[index];
+    slot.used = false;
+    slot.entry = Entry();  // frees sysex bytes now
+    --used_;
+    // A slot whose last generation is spent is never issued again.
+    if (slot.generation < kGenerations) free_.push_back(index);
 }
 
 void EventStore::countFault(Fault fault) {
@@ -48,19 +75,30 @@ EventStore::Entry* EventStore::find(HostEvent event) {
         countFault(fault);
         return nullptr;
     }
-    return &events_.find(event)->second;
+    return &slotOf(event)->entry;
 }
 
 const EventStore::Entry* EventStore::findQuiet(HostEvent event) const {
-    auto it = events_.find(event);
-    return it == events_.end() ? nullptr : &it->second;
+    const Slot* slot = slotOf(event);
+    return slot ? &slot->entry : nullptr;
 }
 
 HostEvent EventStore::add(Entry entry) {
-    if (next_ == 0) return 0;  // all 2^32 - 1 handles spent: never reuse one
-    HostEvent h = next_++;
-    events_.emplace(h, std::move(entry));
-    return h;
+    uint32_t index;
+    if (!free_.empty()) {
+        index = free_.back();
+        free_.pop_back();
+    } else {
+        if (slots_.size() >= kIndexMask) return 0;  // every handle spent: never reuse one
+        index = static_cast<uint32_t>(slots_.size());
+        slots_.emplace_back();
+    }
+    Slot& slot = slots_[index];
+    ++slot.generation;
+    slot.used = true;
+    slot.entry = std::move(entry);
+    ++used_;
+    return ((slot.generation - 1) << kIndexBits) | (index + 1);
 }
 
 HostEvent EventStore::moduleCreate(Entry entry, EventOp op, Via via) {
@@ -74,7 +112,7 @@ HostEvent EventStore::moduleCreate(Entry entry, EventOp op, Via via) {
         note(op, via, 0, 0, Fault::CreateFailed);
         return 0;
     }
-    Origin origin = events_[h].origin;
+    Origin origin = slotOf(h)->entry.origin;
     ++moduleLive_;
     ++(origin == Origin::Copied ? copied_ : created_);
     return h;
@@ -82,11 +120,11 @@ HostEvent EventStore::moduleCreate(Entry entry, EventOp op, Via via) {
 
 template <class F>
 int32_t EventStore::set(HostEvent event, EventOp op, int64_t value, Via via, F apply) {
-    Guard g(lock_);
+    Lock g(lock_);
     Fault fault = classify(event);
     note(op, via, event, value, fault);
     if (fault != Fault::None) return 1;
-    apply(events_.find(event)->second.data);
+    apply(slotOf(event)->entry.data);
     return 0;
 }
 
@@ -94,7 +132,7 @@ int32_t EventStore::set(HostEvent event, EventOp op, int64_t value, Via via, F a
 
 HostEvent EventStore::createEvent(uint32_t status, uint32_t data1, uint32_t data2,
                                   uint32_t duration, Via via) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry e;
     e.origin = Origin::Created;
     e.data.status = static_cast<uint8_t>(status);
@@ -109,7 +147,7 @@ HostEvent EventStore::createEvent(uint32_t status, uint32_t data1, uint32_t data
 }
 
 HostEvent EventStore::createSysexEvent(const uint8_t* bytes, uint32_t count, Via via) {
-    Guard g(lock_);
+    Lock g(lock_);
     if (!bytes && count > 0) {
         note(EventOp::CreateSysex, via, 0, count, Fault::CreateFailed);
         return 0;
@@ -125,14 +163,14 @@ HostEvent EventStore::createSysexEvent(const uint8_t* bytes, uint32_t count, Via
 }
 
 HostEvent EventStore::copyEvent(HostEvent event, Via via) {
-    Guard g(lock_);
+    Lock g(lock_);
     Fault fault = classify(event);
     if (fault != Fault::None) {
         note(EventOp::Copy, via, 0, 0, fault, event);
         return 0;
     }
     Entry e;
-    e.data = events_[event].data;
+    e.data = slotOf(event)->entry.data;
     e.origin = Origin::Copied;
     HostEvent h = moduleCreate(std::move(e), EventOp::Copy, via);
     if (h) note(EventOp::Copy, via, h, 0, Fault::None, event);
@@ -141,7 +179,7 @@ HostEvent EventStore::copyEvent(HostEvent event, Via via) {
 
 HostEvent EventStore::newNote(int32_t time, int32_t channel, uint32_t key, uint32_t velocity,
                               uint32_t duration, uint32_t releaseVelocity) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry e;
     e.data.status = static_cast<uint8_t>(0x90 | (channel & 0x0F));
     e.data.kind = 0x90;
@@ -155,7 +193,7 @@ HostEvent EventStore::newNote(int32_t time, int32_t channel, uint32_t key, uint3
 }
 
 HostEvent EventStore::newEvent(int32_t time, uint32_t status, uint32_t data1, uint32_t data2) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry e;
     e.data.status = static_cast<uint8_t>(status);
     e.data.kind = kindOf(status & 0xFF);
@@ -167,7 +205,7 @@ HostEvent EventStore::newEvent(int32_t time, uint32_t status, uint32_t data1, ui
 }
 
 HostEvent EventStore::newSysex(int32_t time, const std::vector<uint8_t>& bytes) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry e;
     e.data.status = 0xF0;
     e.data.kind = 0xF0;
@@ -177,23 +215,23 @@ HostEvent EventStore::newSysex(int32_t time, const std::vector<uint8_t>& bytes) 
 }
 
 bool EventStore::markLive(HostEvent event, bool live) {
-    Guard g(lock_);
-    auto it = events_.find(event);
-    if (it == events_.end()) return false;
-    it->second.data.live = live;
+    Lock g(lock_);
+    Slot* slot = slotOf(event);
+    if (!slot) return false;
+    slot->entry.data.live = live;
     return true;
 }
 
 bool EventStore::discard(HostEvent event) {
-    Guard g(lock_);
-    auto it = events_.find(event);
-    if (it == events_.end() || it->second.origin != Origin::Host) return false;
-    events_.erase(it);
+    Lock g(lock_);
+    Slot* slot = slotOf(event);
+    if (!slot || slot->entry.origin != Origin::Host) return false;
+    erase(event);
     return true;
 }
 
 void EventStore::failNextCreates(int32_t n) {
-    Guard g(lock_);
+    Lock g(lock_);
     failNext_ = std::max<int32_t>(n, 0);
 }
 
@@ -202,40 +240,40 @@ void EventStore::failNextCreates(int32_t n) {
 int32_t EventStore::giveBack(HostEvent event, EventOp op, int32_t hostPosition, Via via) {
     Fault fault = classify(event);
     if (fault == Fault::StaleHandle) fault = Fault::DoubleRelease;
-    auto it = events_.find(event);
-    if (fault == Fault::None && it->second.origin == Origin::Host) fault = Fault::ForeignRelease;
+    Slot* slot = fault == Fault::None ? slotOf(event) : nullptr;
+    if (slot && slot->entry.origin == Origin::Host) fault = Fault::ForeignRelease;
     if (fault == Fault::None && op == EventOp::HandOver) {
-        // Hand-over is an output too: record it before the event goes.
+        // Hand-over is an output too: record it before the event goes (its fields move).
         note(op, via, event, 0, fault);
-        output_.push_back({sequence_, event, OutputKind::HandedOver, via, it->second.origin,
-                           hostPosition, it->second.data});
+        output_.push_back({sequence_, event, OutputKind::HandedOver, via, slot->entry.origin,
+                           hostPosition, std::move(slot->entry.data)});
     } else {
         note(op, via, event, 0, fault);
     }
     if (fault != Fault::None) return 1;
-    events_.erase(it);
+    erase(event);
     --moduleLive_;
     ++(op == EventOp::HandOver ? handedOver_ : released_);
     return 0;
 }
 
 int32_t EventStore::releaseEvent(HostEvent event, Via via) {
-    Guard g(lock_);
+    Lock g(lock_);
     return giveBack(event, EventOp::Release, 0, via);
 }
 
 int32_t EventStore::handOverEvent(HostEvent event, int32_t hostPosition, Via via) {
-    Guard g(lock_);
+    Lock g(lock_);
     return giveBack(event, EventOp::HandOver, hostPosition, via);
 }
 
 int32_t EventStore::record(HostEvent event, OutputKind how, int32_t hostPosition, Via via,
                            EventOp op) {
-    Guard g(lock_);
+    Lock g(lock_);
     Fault fault = classify(event);
     note(op, via, event, 0, fault);
     if (fault != Fault::None) return 1;
-    const Entry& e = events_[event];
+    const Entry& e = slotOf(event)->entry;
     output_.push_back({sequence_, event, how, via, e.origin, hostPosition, e.data});
     return 0;
 }
@@ -277,61 +315,61 @@ int32_t EventStore::setReleaseVelocity(HostEvent event, uint32_t velocity, Via v
 }
 
 int32_t EventStore::eventTime(HostEvent event) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry* e = find(event);
     return e ? e->data.time : 0;
 }
 
 uint32_t EventStore::eventDuration(HostEvent event) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry* e = find(event);
     return e ? e->data.duration : 0;
 }
 
 uint8_t EventStore::isLive(HostEvent event) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry* e = find(event);
     return e && e->data.live ? 1 : 0;
 }
 
 int32_t EventStore::eventChannel(HostEvent event) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry* e = find(event);
     return e ? e->data.channel : -1;
 }
 
 uint32_t EventStore::eventKind(HostEvent event) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry* e = find(event);
     return e ? e->data.kind : 0;
 }
 
 uint32_t EventStore::eventData1(HostEvent event) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry* e = find(event);
     return e ? e->data.data1 : 0;
 }
 
 uint32_t EventStore::eventData2(HostEvent event) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry* e = find(event);
     return e ? e->data.data2 : 0;
 }
 
 uint32_t EventStore::releaseVelocity(HostEvent event) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry* e = find(event);
     return e ? e->data.releaseVelocity : 0;
 }
 
 uint32_t EventStore::sysexLength(HostEvent event) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry* e = find(event);
     return e ? static_cast<uint32_t>(e->data.sysex.size()) : 0;
 }
 
 const uint8_t* EventStore::sysexData(HostEvent event) {
-    Guard g(lock_);
+    Lock g(lock_);
     Entry* e = find(event);
     return e && !e->data.sysex.empty() ? e->data.sysex.data() : nullptr;
 }
@@ -339,12 +377,12 @@ const uint8_t* EventStore::sysexData(HostEvent event) {
 // ---- the account ----
 
 bool EventStore::exists(HostEvent event) const {
-    Guard g(lock_);
+    Lock g(lock_);
     return findQuiet(event) != nullptr;
 }
 
 bool EventStore::get(HostEvent event, EventData* out) const {
-    Guard g(lock_);
+    Lock g(lock_);
     const Entry* e = findQuiet(event);
     if (!e || !out) return false;
     *out = e->data;
@@ -352,7 +390,7 @@ bool EventStore::get(HostEvent event, EventData* out) const {
 }
 
 bool EventStore::originOf(HostEvent event, Origin* out) const {
-    Guard g(lock_);
+    Lock g(lock_);
     const Entry* e = findQuiet(event);
     if (!e || !out) return false;
     *out = e->origin;
@@ -360,56 +398,59 @@ bool EventStore::originOf(HostEvent event, Origin* out) const {
 }
 
 int32_t EventStore::liveHandles() const {
-    Guard g(lock_);
+    Lock g(lock_);
     return moduleLive_;
 }
 
 std::vector<HostEvent> EventStore::liveHandleList() const {
-    Guard g(lock_);
+    Lock g(lock_);
     std::vector<HostEvent> list;
-    for (const auto& kv : events_)
-        if (kv.second.origin != Origin::Host) list.push_back(kv.first);
+    for (uint32_t i = 0; i < slots_.size(); ++i) {
+        const Slot& s = slots_[i];
+        if (s.used && s.entry.origin != Origin::Host)
+            list.push_back(((s.generation - 1) << kIndexBits) | (i + 1));
+    }
     std::sort(list.begin(), list.end());
     return list;
 }
 
 int32_t EventStore::hostHandles() const {
-    Guard g(lock_);
-    return static_cast<int32_t>(events_.size()) - moduleLive_;
+    Lock g(lock_);
+    return used_ - moduleLive_;
 }
 
-int32_t EventStore::createdCount() const { Guard g(lock_); return created_; }
-int32_t EventStore::copiedCount() const { Guard g(lock_); return copied_; }
-int32_t EventStore::releasedCount() const { Guard g(lock_); return released_; }
-int32_t EventStore::handedOverCount() const { Guard g(lock_); return handedOver_; }
-int32_t EventStore::doubleReleases() const { Guard g(lock_); return doubleReleases_; }
-int32_t EventStore::unknownHandleUses() const { Guard g(lock_); return unknownUses_; }
-int32_t EventStore::staleHandleUses() const { Guard g(lock_); return staleUses_; }
-int32_t EventStore::foreignReleases() const { Guard g(lock_); return foreignReleases_; }
-int32_t EventStore::failedCreates() const { Guard g(lock_); return failedCreates_; }
+int32_t EventStore::createdCount() const { Lock g(lock_); return created_; }
+int32_t EventStore::copiedCount() const { Lock g(lock_); return copied_; }
+int32_t EventStore::releasedCount() const { Lock g(lock_); return released_; }
+int32_t EventStore::handedOverCount() const { Lock g(lock_); return handedOver_; }
+int32_t EventStore::doubleReleases() const { Lock g(lock_); return doubleReleases_; }
+int32_t EventStore::unknownHandleUses() const { Lock g(lock_); return unknownUses_; }
+int32_t EventStore::staleHandleUses() const { Lock g(lock_); return staleUses_; }
+int32_t EventStore::foreignReleases() const { Lock g(lock_); return foreignReleases_; }
+int32_t EventStore::failedCreates() const { Lock g(lock_); return failedCreates_; }
 
 bool EventStore::balanced() const {
-    Guard g(lock_);
+    Lock g(lock_);
     return moduleLive_ == 0 && doubleReleases_ == 0 && unknownUses_ == 0 && staleUses_ == 0 &&
            foreignReleases_ == 0;
 }
 
 std::vector<OutputRecord> EventStore::output() const {
-    Guard g(lock_);
+    Lock g(lock_);
     return output_;
 }
 
 std::vector<OutputRecord> EventStore::takeOutput() {
-    Guard g(lock_);
+    Lock g(lock_);
     return std::exchange(output_, {});
 }
 
 std::vector<JournalEntry> EventStore::journal() const {
-    Guard g(lock_);
+    Lock g(lock_);
     return journal_;
 }
 
 void EventStore::setJournaling(bool on) {
-    Guard g(lock_);
+    Lock g(lock_);
     journaling_ = on;
 }

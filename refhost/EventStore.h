@@ -2,9 +2,9 @@
 // module did with every handle.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
-#include <mutex>
-#include <unordered_map>
 #include <vector>
 
 #include "interfaces/HostInterfaces.h"
@@ -65,13 +65,16 @@ struct JournalEntry {
     Fault fault = Fault::None;
 };
 
-// Handles start at 1, are never 0 and never reused within one store's life.
+// Handles start at 1, are never 0 and never reused within one store's life: a handle is a
+// slot index (plus 1) with the slot's generation above it, so a lookup is an index and a
+// freed slot comes back with a new generation; a slot whose generations are spent retires.
 // Every member locks: the store may be shared between threads.
 // Calls on bad handles never crash: setters answer 1, getters 0 (channel -1,
 // sysex data null), and the fault is counted.
 class EventStore {
 public:
-    EventStore() = default;
+    EventStore();
+    ~EventStore();
     EventStore(const EventStore&) = delete;
     EventStore& operator=(const EventStore&) = delete;
 
@@ -146,6 +149,26 @@ private:
         EventData data;
         Origin origin = Origin::Host;
     };
+    struct Slot {
+        Entry entry;
+        uint32_t generation = 0;  // of the last handle issued from this slot
+        bool used = false;
+    };
+    static const uint32_t kIndexBits = 22;
+    static const uint32_t kIndexMask = (1u << kIndexBits) - 1;
+    static const uint32_t kGenerations = 1u << (32 - kIndexBits);
+
+    // Recursive like the members that call each other's helpers under it.
+    class Lock {
+    public:
+        explicit Lock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
+        ~Lock() { LeaveCriticalSection(&section_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        CRITICAL_SECTION& section_;
+    };
 
     // Looks a handle up for a call; counts and journals the fault when it is bad.
     Entry* find(HostEvent event);
@@ -155,15 +178,20 @@ private:
               HostEvent source = 0);
     void countFault(Fault fault);
     HostEvent add(Entry entry);
+    // The slot a live handle names, else null.
+    Slot* slotOf(HostEvent event);
+    const Slot* slotOf(HostEvent event) const;
+    void erase(HostEvent event);
     HostEvent moduleCreate(Entry entry, EventOp op, Via via);
     int32_t giveBack(HostEvent event, EventOp op, int32_t hostPosition, Via via);
     int32_t record(HostEvent event, OutputKind how, int32_t hostPosition, Via via, EventOp op);
     template <class F>
     int32_t set(HostEvent event, EventOp op, int64_t value, Via via, F apply);
 
-    mutable std::recursive_mutex lock_;
-    std::unordered_map<HostEvent, Entry> events_;
-    HostEvent next_ = 1;
+    mutable CRITICAL_SECTION lock_;
+    std::vector<Slot> slots_;
+    std::vector<uint32_t> free_;  // slot indices to reuse, the latest freed last
+    int32_t used_ = 0;            // slots holding an event
     uint64_t sequence_ = 0;
     int32_t moduleLive_ = 0;
     int32_t created_ = 0, copied_ = 0, released_ = 0, handedOver_ = 0;

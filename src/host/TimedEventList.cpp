@@ -6,6 +6,36 @@ TimedEventList::~TimedEventList() {
     // The source goes before the nodes, as the host expects of its references.
     timeSource_.reset();
     clear();
+    while (spare_) {
+        ListNode* n = spare_;
+        spare_ = n->next;
+        delete n;
+    }
+}
+
+namespace {
+const int32_t kMaxSpare = 1024;
+}
+
+ListNode* TimedEventList::takeSpare(HostEvent event) {
+    ListNode* node = spare_;
+    if (!node) return new ListNode(event);
+    spare_ = node->next;
+    --spareCount_;
+    node->next = nullptr;
+    node->payload = event;
+    return node;
+}
+
+void TimedEventList::keepSpare(ListNode* node) {
+    if (spareCount_ >= kMaxSpare) {
+        delete node;
+        return;
+    }
+    node->previous = nullptr;
+    node->next = spare_;
+    spare_ = node;
+    ++spareCount_;
 }
 
 void TimedEventList::setTimeSource(IMidiModuleHost* timeSource) {
@@ -25,7 +55,7 @@ bool TimedEventList::insert(HostEvent event) {
     const int32_t t = timeSource_->eventTime(event);
     ListNode* at = last();
     while (at && timeOf(at) > t) at = at->previous;
-    ListNode* node = new ListNode(event);
+    ListNode* node = takeSpare(event);
     if (at)
         insertAfter(at, node);
     else
@@ -39,7 +69,7 @@ HostEvent TimedEventList::takeBefore(int32_t limit) {
     if (timeOf(head) >= limit) return 0;
     HostEvent event = head->payload;
     remove(head);
-    delete head;
+    keepSpare(head);
     return event;
 }
 
@@ -56,7 +86,7 @@ void TimedEventList::shiftBack(int32_t start, int32_t length, bool releaseDroppe
         if (moved >= end) {
             if (releaseDropped) timeSource_->releaseEvent(node->payload);
             remove(node);
-            delete node;
+            keepSpare(node);
         } else {
             timeSource_->setEventTime(node->payload, moved);
             if (predecessor) {

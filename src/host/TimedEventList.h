@@ -35,6 +35,12 @@ public:
 
 private:
     int32_t timeOf(const ListNode* node) const;
+    // Unlinked nodes kept for the next inserts: a node per event costs no allocation.
+    ListNode* takeSpare(HostEvent event);
+    void keepSpare(ListNode* node);
+
+    ListNode* spare_ = nullptr;  // chained through next
+    int32_t spareCount_ = 0;
 
     ComRef<IMidiModuleHost> timeSource_;
 };

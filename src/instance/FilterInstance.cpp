@@ -185,7 +185,8 @@ HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
         return S_OK;
     }
 
-    EventListObject input, output;
+    EventListObject& input = blockInput;
+    EventListObject& output = blockOutput;
     if (!skipNext && to > from) {
         if (!started) {
             guard::call([&] { filter->beginPlayback(from, &output); });

@@ -63,6 +63,10 @@ private:
     HostContext* hostContext = nullptr;
     EventListObject loopOutput;
     EventListObject stopOutput;
+    // A block's lists, emptied at the end of every process call; kept so that their
+    // nodes are reused.
+    EventListObject blockInput;
+    EventListObject blockOutput;
     int32_t stopTime = -1;
     bool started = false;
     bool skipNext = false;

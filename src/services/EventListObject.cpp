@@ -16,7 +16,18 @@ EventListObject* EventListObject::createCounted() {
     return list;
 }
 
-EventListObject::~EventListObject() { clear(); }
+namespace {
+const int32_t kMaxSpare = 4096;
+}
+
+EventListObject::~EventListObject() {
+    clear();
+    while (spare_) {
+        ListNode* n = spare_;
+        spare_ = n->next;
+        delete static_cast<Node*>(n);
+    }
+}
 
 HRESULT STDMETHODCALLTYPE EventListObject::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
@@ -41,8 +52,16 @@ ULONG STDMETHODCALLTYPE EventListObject::Release() {
 
 HRESULT STDMETHODCALLTYPE EventListObject::add(const MfxEvent* event) {
     if (!event) return E_POINTER;
-    Node* node = new (std::nothrow) Node(*event);
-    if (!node) return E_OUTOFMEMORY;
+    Node* node = static_cast<Node*>(spare_);
+    if (node) {
+        spare_ = node->next;
+        --spareCount_;
+        node->next = nullptr;
+        node->record = *event;
+    } else {
+        node = new (std::nothrow) Node(*event);
+        if (!node) return E_OUTOFMEMORY;
+    }
     records_.addTail(node);
     return S_OK;
 }
@@ -87,7 +106,16 @@ void EventListObject::clear() {
         if (e.type == MfxSysex || e.type == MfxBlock9 || e.type == MfxBlock10)
             allocator.free(mfxdata::blockHandle(e));  // an already freed block is left alone
     }
-    records_.clear();
+    while (ListNode* n = records_.first()) {
+        records_.remove(n);
+        if (spareCount_ < kMaxSpare) {
+            n->next = spare_;
+            spare_ = n;
+            ++spareCount_;
+        } else {
+            delete static_cast<Node*>(n);
+        }
+    }
     cursorNode_ = nullptr;
     cursorIndex_ = -1;
 }

@@ -42,4 +42,8 @@ private:
     // Where the last get ended, so that reading in order does not walk the list each time.
     const Node* cursorNode_ = nullptr;
     int32_t cursorIndex_ = -1;
+    // Nodes of cleared records kept for later adds (chained through next), so a list
+    // used call after call allocates nothing once it has grown.
+    ListNode* spare_ = nullptr;
+    int32_t spareCount_ = 0;
 };

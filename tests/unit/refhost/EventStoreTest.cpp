@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -223,6 +224,46 @@ TEST(EventStore, ThreadsShareOneStore) {
     EXPECT_EQ(store.releasedCount(), 4000);
     EXPECT_EQ(store.output().size(), 4000u);
     EXPECT_TRUE(store.balanced());
+}
+
+// Slots are reused, handles never: every handle ever given back stays stale, also once its
+// slot has spent all its generations and retired.
+TEST(EventStore, HandlesOfReusedSlotsStayDistinctAndStale) {
+    EventStore store;
+    HostEvent host = store.newNote(7, 0, 60, 90, 0);
+    std::vector<HostEvent> given;
+    for (int i = 0; i < 2500; ++i) {
+        HostEvent a = store.createEvent(0x90, 60, 100, 0);
+        HostEvent b = store.copyEvent(host);
+        ASSERT_NE(a, 0u);
+        ASSERT_NE(b, 0u);
+        ASSERT_EQ(store.setEventTime(a, i), 0);
+        ASSERT_EQ(store.eventTime(a), i);
+        ASSERT_EQ(store.eventTime(b), 7);
+        ASSERT_EQ(store.releaseEvent(b), 0);
+        ASSERT_EQ(store.handOverEvent(a), 0);
+        given.push_back(a);
+        given.push_back(b);
+    }
+    std::vector<HostEvent> sorted(given);
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    EXPECT_EQ(std::count(given.begin(), given.end(), host), 0);
+
+    int32_t stale = store.staleHandleUses();
+    for (HostEvent h : given) EXPECT_EQ(store.eventKind(h), 0u);
+    EXPECT_EQ(store.staleHandleUses(), stale + int32_t(given.size()));
+    for (HostEvent h : given) EXPECT_EQ(store.releaseEvent(h), 1);
+    EXPECT_EQ(store.doubleReleases(), int32_t(given.size()));
+    EXPECT_EQ(store.unknownHandleUses(), 0);
+    EXPECT_EQ(store.eventTime(host), 7);
+    EXPECT_EQ(store.hostHandles(), 1);
+    EXPECT_EQ(store.liveHandles(), 0);
+    EXPECT_EQ(store.output().size(), 2500u);
+    EXPECT_EQ(store.output().back().event.time, 2499);
+    // A handle that was never issued: the generation above the slot's latest.
+    EXPECT_EQ(store.eventTime(given.back() + (1u << 22)), 0);
+    EXPECT_EQ(store.unknownHandleUses(), 1);
 }
 
 }  // namespace
