@@ -18,7 +18,8 @@ size_t privateBytes() {
     PROCESS_MEMORY_COUNTERS_EX pmc = {};
     pmc.cb = sizeof pmc;
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc);
-    return pmc.PrivateUsage;
+    // Wine leaves PrivateUsage 0; the pagefile figure is the same committed private memory.
+    return pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage;
 }
 
 // Calls a sample filter DLL's own registration export; false when the DLL is missing.
