@@ -20,8 +20,10 @@ void setFilterObject(IPropertyPage* page, ISpecifyPropertyPages* provider) {
     IUnknown* filter = nullptr;
     provider->QueryInterface(comid::IUnknown, reinterpret_cast<void**>(&filter));
     if (!filter) return;
-    page->SetObjects(1, &filter);
+    // Our own reference goes back even when the page faults; the fault then ends the caller's guard.
+    const bool ok = guard::call([&] { page->SetObjects(1, &filter); });
     filter->Release();
+    if (!ok) RaiseException(guard::lastCaughtCode(), EXCEPTION_NONCONTINUABLE, 0, nullptr);
 }
 
 // The first CLSID the provider lists, created as a page; null when there is none.

@@ -16,7 +16,7 @@ ModuleObject::~ModuleObject() {
 }
 
 HRESULT STDMETHODCALLTYPE ModuleObject::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
+    if (!out || IsBadWritePtr(out, sizeof(void*))) return E_POINTER;
     *out = nullptr;
     const void* id = &iid;
     void* answer = nullptr;

@@ -18,8 +18,13 @@ FilterInstance* createFilterInstance(FilterEntry* entry) {
     GUID clsid;
     std::memcpy(&clsid, entry, sizeof clsid);
     IMfxFilterPlugin* filter = nullptr;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMfxFilterPlugin,
+    HRESULT hr = E_FAIL;
+    // The filter's class factory runs its own code: a fault there fails the creation.
+    if (!guard::call([&] {
+            hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMfxFilterPlugin,
                                   reinterpret_cast<void**>(&filter));
+        }))
+        return nullptr;
     if (FAILED(hr) || !filter) return nullptr;
     FilterInstance* instance = new (std::nothrow) FilterInstance(filter, entry);
     if (!instance) guard::call([&] { filter->Release(); });

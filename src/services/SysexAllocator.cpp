@@ -104,6 +104,11 @@ bool SysexAllocator::liveSize(SysexHandle block, uint32_t* size) const {
     return true;
 }
 
+size_t SysexAllocator::liveCount() const {
+    SharedLock hold(&lock_);
+    return live_.size();
+}
+
 bool SysexAllocator::isValid(SysexHandle block) const {
     uint32_t ignored;
     return liveSize(block, &ignored);

@@ -43,6 +43,8 @@ public:
     HRESULT free(SysexHandle block);
 
     LONG refCount() const { return refCount_; }
+    // Blocks made and not yet freed.
+    size_t liveCount() const;
 
 private:
     // Reads a live block's size under the lock; false for an invalid block.

@@ -1,0 +1,146 @@
+// Filter threads create, resize and read sysex blocks while the host thread clears the
+// lists that free them: no block is freed twice or lost, no valid handle is refused.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "services/EventListObject.h"
+#include "services/SysexAllocator.h"
+
+namespace {
+
+// A block's bytes: its 4-byte id, then the id's low byte repeated.
+void fill(uint8_t* data, uint32_t size, uint32_t id) {
+    for (uint32_t i = 0; i < size; ++i) data[i] = i < 4 ? uint8_t(id >> (8 * i)) : uint8_t(id);
+}
+bool holds(const uint8_t* data, uint32_t size, uint32_t id) {
+    for (uint32_t i = 0; i < size; ++i)
+        if (data[i] != (i < 4 ? uint8_t(id >> (8 * i)) : uint8_t(id))) return false;
+    return true;
+}
+
+MfxEvent sysexRecord(SysexHandle h) {
+    MfxEvent e = {};
+    e.type = MfxSysex;
+    mfxdata::setBlockHandle(e, h);
+    return e;
+}
+
+TEST(SysexAllocatorThreads, CreateResizeAndReadWhileTheHostFrees) {
+    SysexAllocator& allocator = sysexAllocator();
+    const size_t liveBefore = allocator.liveCount();
+    const int workers = 4, perWorker = 20000;
+
+    std::mutex handedLock;
+    std::deque<SysexHandle> handed;         // given to the host, which frees them
+    std::vector<SysexHandle> recentlyHanded;  // read again by the workers while the host frees them
+    std::atomic<int> refusedOwn{0}, wrongContent{0}, madeBlocks{0}, lateReadsOk{0}, lateReadsRefused{0};
+    std::atomic<int> finished{0};
+    std::atomic<uint32_t> nextId{1};
+
+    auto worker = [&](int seed) {
+        std::mt19937 random(seed);
+        for (int i = 0; i < perWorker; ++i) {
+            const uint32_t id = nextId++;
+            const uint32_t size = random() % 300;
+            SysexHandle block = 0;
+            if (allocator.create(size, &block) != S_OK) {
+                ++refusedOwn;
+                continue;
+            }
+            ++madeBlocks;
+            uint8_t* data = nullptr;
+            uint32_t got = 0;
+            if (allocator.getData(block, &data, &got) != S_OK || got != size) {
+                ++refusedOwn;
+                continue;
+            }
+            fill(data, size, id);
+            // Grow or shrink: the old block stays valid, the new one keeps the common part.
+            SysexHandle resized = 0;
+            const uint32_t newSize = random() % 300;
+            if (allocator.resize(block, newSize, &resized) != S_OK) {
+                ++refusedOwn;
+            } else {
+                ++madeBlocks;
+                if (allocator.getData(resized, &data, &got) != S_OK || got != newSize)
+                    ++refusedOwn;
+                else if (!holds(data, newSize < size ? newSize : size, id))
+                    ++wrongContent;
+            }
+            // A block already given to the host may be freed at any moment: reading or
+            // resizing it answers a clean refusal or a faithful copy.
+            SysexHandle late = 0;
+            {
+                std::lock_guard<std::mutex> hold(handedLock);
+                handed.push_back(block);
+                if (resized) handed.push_back(resized);
+                if (!recentlyHanded.empty()) late = recentlyHanded[random() % recentlyHanded.size()];
+                recentlyHanded.push_back(block);
+                if (recentlyHanded.size() > 64) recentlyHanded.erase(recentlyHanded.begin());
+            }
+            if (late) {
+                SysexHandle copy = 0;
+                if (allocator.resize(late, 16, &copy) == S_OK) {
+                    ++lateReadsOk;
+                    std::lock_guard<std::mutex> hold(handedLock);
+                    handed.push_back(copy);
+                } else {
+                    ++lateReadsRefused;
+                }
+            }
+        }
+        ++finished;
+    };
+
+    std::vector<std::thread> threads;
+    for (int w = 0; w < workers; ++w) threads.emplace_back(worker, 1000 + w);
+
+    // The host thread: batches of handed blocks go into lists, some twice, and are cleared.
+    int cleared = 0;
+    std::mt19937 random(7);
+    while (true) {
+        const bool done = finished == workers;
+        std::vector<SysexHandle> batch;
+        {
+            std::lock_guard<std::mutex> hold(handedLock);
+            while (!handed.empty() && batch.size() < 50) {
+                batch.push_back(handed.front());
+                handed.pop_front();
+            }
+        }
+        if (batch.empty()) {
+            if (done) break;
+            std::this_thread::yield();
+            continue;
+        }
+        EventListObject list;
+        for (SysexHandle h : batch) {
+            MfxEvent e = sysexRecord(h);
+            list.add(&e);
+            if (random() % 8 == 0) list.add(&e);  // the same block twice: freed once
+        }
+        list.clear();
+        cleared += int(batch.size());
+    }
+    for (std::thread& t : threads) t.join();
+
+    EXPECT_EQ(refusedOwn.load(), 0);
+    EXPECT_EQ(wrongContent.load(), 0);
+    EXPECT_EQ(cleared, madeBlocks.load() + lateReadsOk.load());
+    // Every block made was freed exactly once: none is left and none was freed again.
+    EXPECT_EQ(allocator.liveCount(), liveBefore);
+    EXPECT_GT(lateReadsRefused.load() + lateReadsOk.load(), 0);
+    std::printf("sysex threads: %d workers, %d blocks made, %d freed by the host, %d late resizes copied, %d refused\n",
+                workers, madeBlocks.load() + lateReadsOk.load(), cleared, lateReadsOk.load(), lateReadsRefused.load());
+}
+
+}  // namespace
