@@ -1,5 +1,8 @@
 #include "services/EventListObject.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <new>
 
 #include "interfaces/ComExtras.h"
@@ -100,11 +103,18 @@ const EventListObject::Node* EventListObject::nodeAt(int32_t index) {
 }
 
 void EventListObject::clear() {
-    SysexAllocator& allocator = sysexAllocator();
+    // Each block once: freeing a handle twice in one clear could free another thread's
+    // new block that the heap placed at the same address in between.
+    std::vector<SysexHandle> blocks;
     for (ListNode* n = records_.first(); n; n = n->next) {
         const MfxEvent& e = static_cast<Node*>(n)->record;
-        if (e.type == MfxSysex || e.type == MfxBlock9 || e.type == MfxBlock10)
-            allocator.free(mfxdata::blockHandle(e));  // an already freed block is left alone
+        if (e.type == MfxSysex || e.type == MfxBlock9 || e.type == MfxBlock10) blocks.push_back(mfxdata::blockHandle(e));
+    }
+    if (!blocks.empty()) {
+        std::sort(blocks.begin(), blocks.end());
+        blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
+        SysexAllocator& allocator = sysexAllocator();
+        for (SysexHandle h : blocks) allocator.free(h);  // an already freed block is left alone
     }
     while (ListNode* n = records_.first()) {
         records_.remove(n);
