@@ -77,12 +77,22 @@ HRESULT STDMETHODCALLTYPE SysexAllocator::create(uint32_t size, SysexHandle* out
 }
 
 HRESULT STDMETHODCALLTYPE SysexAllocator::resize(SysexHandle old, uint32_t size, SysexHandle* out) {
-    uint32_t oldSize = 0;
-    if (!liveSize(old, &oldSize)) return E_INVALIDARG;
+    if (!isValid(old)) return E_INVALIDARG;
+    if (!out) return E_POINTER;
     const HRESULT hr = create(size, out);
     if (FAILED(hr)) return hr;
-    std::memcpy(blockAt(*out)->data, blockAt(old)->data, oldSize < size ? oldSize : size);
-    return S_OK;
+    {
+        // Validate and copy under the lock: another thread may free the old block meanwhile.
+        SharedLock hold(&lock_);
+        const SysexBlock* b = blockAt(old);
+        if (live_.find(old) != live_.end() && b->magic == SysexBlock::Magic) {
+            std::memcpy(blockAt(*out)->data, b->data, b->size < size ? b->size : size);
+            return S_OK;
+        }
+    }
+    free(*out);
+    *out = 0;
+    return E_INVALIDARG;
 }
 
 HRESULT STDMETHODCALLTYPE SysexAllocator::getData(SysexHandle block, uint8_t** data, uint32_t* size) {
