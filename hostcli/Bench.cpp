@@ -4,13 +4,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
-#include "BenchEventList.h"
 #include "ReferenceHost.h"
 #include "Render.h"
 #include "Session.h"
 #include "guard/Guard.h"
 #include "interfaces/ComExtras.h"
+#include "services/RecordList.h"
 
 namespace {
 
@@ -60,30 +61,33 @@ MfxEvent toRecord(const midifile::Event& e) {
 bool directPath(const GUID& clsid, const midifile::Song& song, double& seconds, uint64_t& outCount,
                 std::string& error) {
     ComRef<IMfxFilterPlugin> filter;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMfxFilterPlugin, filter.putVoid());
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, mfxid::IMfxFilterPlugin, filter.putVoid());
     if (hr != S_OK || !filter) {
         error = "cannot create the filter directly (CoCreateInstance failed)";
         return false;
     }
     const std::vector<midifile::Event>& events = song.tracks[0].events;
     uint32_t end = song.lastTick();
-    std::vector<BenchEventList> inputs((end + kBlock) / kBlock);
-    for (const midifile::Event& e : events) inputs[e.tick / kBlock].records().push_back(toRecord(e));
-    BenchEventList output;
-    output.records().reserve(4096);
+    const size_t blocks = (end + kBlock) / kBlock;
+    std::unique_ptr<EventListObject[]> inputs(new EventListObject[blocks]);
+    for (const midifile::Event& e : events) {
+        const MfxEvent record = toRecord(e);
+        inputs[e.tick / kBlock].add(&record);
+    }
+    EventListObject output;
     outCount = 0;
     bool ok = guard::call([&] {
         filter->beginPlayback(0, &output);
-        output.records().clear();
+        output.clear();
         double start = now();
-        for (size_t b = 0; b < inputs.size(); ++b) {
+        for (size_t b = 0; b < blocks; ++b) {
             int32_t from = int32_t(b) * kBlock;
             filter->filterEvents(from, from + kBlock - 1, &inputs[b], &output);
-            outCount += output.records().size();
-            output.records().clear();
+            outCount += uint64_t(output.size());
+            output.clear();
         }
         seconds = now() - start;
-        filter->endPlayback(int32_t(inputs.size()) * kBlock, &output);
+        filter->endPlayback(int32_t(blocks) * kBlock, &output);
     });
     if (!ok) error = "the filter raised an exception when driven directly";
     return ok;

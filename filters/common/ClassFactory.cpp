@@ -14,7 +14,7 @@ ClassFactory::~ClassFactory() { server::objectDestroyed(); }
 
 HRESULT STDMETHODCALLTYPE ClassFactory::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, kIClassFactory)) {
+    if (sameId(&iid, &comid::IUnknown) || sameId(&iid, &kIClassFactory)) {
         *out = static_cast<IClassFactory*>(this);
         AddRef();
         return S_OK;

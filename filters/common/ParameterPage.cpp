@@ -55,7 +55,7 @@ ParameterPage::~ParameterPage() {
 
 HRESULT STDMETHODCALLTYPE ParameterPage::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, comid::IPropertyPage)) {
+    if (sameId(&iid, &comid::IUnknown) || sameId(&iid, &comid::IPropertyPage)) {
         *out = static_cast<IPropertyPage*>(this);
         AddRef();
         return S_OK;

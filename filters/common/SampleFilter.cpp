@@ -32,13 +32,13 @@ SampleFilter::~SampleFilter() { server::objectDestroyed(); }
 
 HRESULT STDMETHODCALLTYPE SampleFilter::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, IID_IMfxFilterPlugin))
+    if (sameId(&iid, &comid::IUnknown) || sameId(&iid, &mfxid::IMfxFilterPlugin))
         *out = static_cast<IMfxFilterPlugin*>(this);
-    else if (sameGuid(&iid, comid::ISpecifyPropertyPages))
+    else if (sameId(&iid, &comid::ISpecifyPropertyPages))
         *out = static_cast<ISpecifyPropertyPages*>(this);
-    else if (sameGuid(&iid, comid::IPersistStream) || sameGuid(&iid, IID_IPersist))
+    else if (sameId(&iid, &comid::IPersistStream) || sameId(&iid, &IID_IPersist))
         *out = static_cast<IPersistStream*>(this);
-    else if (sameGuid(&iid, IID_ISampleParameters))
+    else if (sameId(&iid, &IID_ISampleParameters))
         *out = static_cast<ISampleParameters*>(this);
     else {
         *out = nullptr;

@@ -29,8 +29,8 @@
     STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {                            \
         if (!out) return E_POINTER;                                                               \
         *out = nullptr;                                                                           \
-        if (sameGuid(&clsid, filterClsid)) return getClassFactory(createSampleObject<FilterType>, iid, out); \
-        if (sameGuid(&clsid, pageClsid)) return getClassFactory(createPage, iid, out);            \
+        if (sameId(&clsid, &filterClsid)) return getClassFactory(createSampleObject<FilterType>, iid, out); \
+        if (sameId(&clsid, &pageClsid)) return getClassFactory(createPage, iid, out);            \
         return CLASS_E_CLASSNOTAVAILABLE;                                                         \
     }                                                                                             \
     STDAPI DllCanUnloadNow() { return server::canUnload() ? S_OK : S_FALSE; }                     \

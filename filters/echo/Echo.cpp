@@ -28,7 +28,7 @@ void Echo::queryTimeBase() {
     timeBase_ = kDefaultTimeBase;
     if (!host()) return;
     ComRef<IMfxTempoQuery> tempo;
-    if (host()->QueryInterface(IID_IMfxTempoQuery, tempo.putVoid()) != S_OK || !tempo) return;
+    if (host()->QueryInterface(mfxid::IMfxTempoQuery, tempo.putVoid()) != S_OK || !tempo) return;
     int32_t base = tempo->timeBase();
     if (base > 0) timeBase_ = base;
 }

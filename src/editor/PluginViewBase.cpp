@@ -28,26 +28,13 @@ PluginViewBase::PluginViewBase(const ViewRect* rect) : rect_{0, 0, 0, 0} {
     if (rect) rect_ = *rect;
 }
 
-HRESULT STDMETHODCALLTYPE PluginViewBase::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (hostid::IUnknown.equals(&iid) || hostid::IModuleView.equals(&iid)) {
-        *out = static_cast<IModuleView*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE PluginViewBase::AddRef() { return ++viewCount_; }
-
-ULONG STDMETHODCALLTYPE PluginViewBase::Release() {
-    LONG count = --viewCount_;
-    if (count == 0) {
-        delete this;
-        return 0;
-    }
-    return count;
+const InterfaceEntry* PluginViewBase::interfaceTable() {
+    static const InterfaceEntry table[] = {
+        entry<IModuleView>(hostid::IUnknown.bytes()),
+        entry<IModuleView>(hostid::IModuleView.bytes()),
+        end(),
+    };
+    return table;
 }
 
 HRESULT STDMETHODCALLTYPE PluginViewBase::attachToParent(HWND parent) {

@@ -4,17 +4,15 @@
 #include <windows.h>
 #include <cstdint>
 
+#include "host/ComObject.h"
 #include "interfaces/HostInterfaces.h"
 
-class PluginViewBase : public IModuleView {
+class PluginViewBase : public ComObject<PluginViewBase, lifetime::Counted, IModuleView> {
 public:
     // A null rectangle leaves all four integers 0.
     explicit PluginViewBase(const ViewRect* rect = nullptr);
-    virtual ~PluginViewBase() = default;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    static const InterfaceEntry* interfaceTable();
 
     HRESULT STDMETHODCALLTYPE attachToParent(HWND parent) override;
     HRESULT STDMETHODCALLTYPE detachFromParent() override;
@@ -30,7 +28,6 @@ public:
     static uint32_t virtualKeyFor(int32_t hostKeyCode);
 
 protected:
-    LONG viewCount_ = 1;
     ViewRect rect_;
     HWND parent_ = nullptr;
 };

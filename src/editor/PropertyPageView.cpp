@@ -1,6 +1,7 @@
 #include "editor/PropertyPageView.h"
 
 #include <new>
+#include <utility>
 
 #include "guard/Guard.h"
 #include "interfaces/ComExtras.h"
@@ -44,15 +45,14 @@ HRESULT createFirstPage(ISpecifyPropertyPages* provider, CAUUID& list, IProperty
 
 }  // namespace
 
-PropertyPageView::PropertyPageView(const ViewRect* rect, ISpecifyPropertyPages* provider)
-    : PluginViewBase(rect), provider_(provider) {
-    if (provider_) guard::call([&] { provider_->AddRef(); });
+PropertyPageView::PropertyPageView(const ViewRect* rect, ISpecifyPropertyPages* provider) : PluginViewBase(rect) {
+    if (provider) guard::call([&] { provider_.share(provider); });
 }
 
 PropertyPageView::~PropertyPageView() {
     dying_ = true;
     closePage();
-    if (provider_) guard::call([&] { provider_->Release(); });
+    guard::release(provider_);
 }
 
 HRESULT STDMETHODCALLTYPE PropertyPageView::attachToParent(HWND parent) {
@@ -62,15 +62,18 @@ HRESULT STDMETHODCALLTYPE PropertyPageView::attachToParent(HWND parent) {
     if (!provider_) return E_FAIL;
 
     HRESULT result = E_UNEXPECTED;
+    ISpecifyPropertyPages* provider = provider_.get();
+    IPropertyPage** pageOut = page_.put();
     guard::call([&] {
         CAUUID list = {0, nullptr};
-        result = createFirstPage(provider_, list, &page_);
+        result = createFirstPage(provider, list, pageOut);
+        IPropertyPage* page = *pageOut;
         if (result == S_OK) {
-            page_->SetPageSite(site());
-            setFilterObject(page_, provider_);
+            page->SetPageSite(site());
+            setFilterObject(page, provider);
             PROPPAGEINFO info = {};
             info.cb = sizeof info;
-            if (SUCCEEDED(page_->GetPageInfo(&info))) {
+            if (SUCCEEDED(page->GetPageInfo(&info))) {
                 freePageInfoStrings(info);
             } else {
                 // Without the page's own size the page takes the view's extent.
@@ -79,8 +82,8 @@ HRESULT STDMETHODCALLTYPE PropertyPageView::attachToParent(HWND parent) {
             }
             RECT placed;
             SetRect(&placed, 0, 0, info.size.cx, info.size.cy);
-            page_->Activate(parent, &placed, FALSE);
-            page_->Show(SW_SHOW);
+            page->Activate(parent, &placed, FALSE);
+            page->Show(SW_SHOW);
         }
         CoTaskMemFree(list.pElems);
     });
@@ -96,15 +99,17 @@ HRESULT STDMETHODCALLTYPE PropertyPageView::detachFromParent() {
 
 void PropertyPageView::closePage() {
     if (!page_) return;
-    IPropertyPage* page = page_;
-    page_ = nullptr;
-    guard::call([&] {
+    ComRef<IPropertyPage> closing(std::move(page_));
+    IPropertyPage* page = closing.get();
+    const bool closed = guard::call([&] {
         page->Show(SW_HIDE);
         page->Deactivate();
         page->SetObjects(0, nullptr);
         page->SetPageSite(nullptr);
-        page->Release();
+        closing.reset();
     });
+    // A page that faulted while closing is not called again, not even to release it.
+    if (!closed) closing.detach();
 }
 
 bool PropertyPageView::probePageSize(ISpecifyPropertyPages* provider, int32_t* width, int32_t* height) {
@@ -143,7 +148,7 @@ bool PropertyPageView::probePageSize(ISpecifyPropertyPages* provider, int32_t* w
 
 HRESULT PropertyPageView::siteQueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, comid::IPropertyPageSite)) {
+    if (sameId(&iid, &comid::IUnknown) || sameId(&iid, &comid::IPropertyPageSite)) {
         *out = site();
         ++siteCount_;
         return S_OK;

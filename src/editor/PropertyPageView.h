@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "editor/PluginViewBase.h"
+#include "interfaces/ComExtras.h"
 
 // The page-site part of PropertyPageView under names of its own, so that its
 // QueryInterface, AddRef and Release stay apart from the view's.
@@ -43,7 +44,7 @@ public:
 
     IModuleView* view() { return this; }
     IPropertyPageSite* site() { return this; }
-    bool hasPage() const { return page_ != nullptr; }
+    bool hasPage() const { return bool(page_); }
 
     // Creates the provider's first page briefly, without a window, for its preferred
     // size. True when width and height were stored; false leaves them untouched.
@@ -57,8 +58,9 @@ private:
     void closePage();
 
     LONG siteCount_ = 1;
-    ISpecifyPropertyPages* provider_;
-    IPropertyPage* page_ = nullptr;
+    // Both belong to the filter: given back under the guard.
+    ComRef<ISpecifyPropertyPages> provider_;
+    ComRef<IPropertyPage> page_;
     // Set while the destructor runs: the page's last site Release must not destroy again.
     bool dying_ = false;
 };

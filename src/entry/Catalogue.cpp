@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "entry/PluginFactory.h"
-#include "entry/RegistryKey.h"
+#include "platform/RegistryKey.h"
 #include "guard/Guard.h"
 #include "host/UniqueId.h"
 #include "instance/FilterInstance.h"

@@ -2,13 +2,6 @@
 
 #include "entry/Catalogue.h"
 
-namespace {
-HINSTANCE instanceHandle = nullptr;
-}
-
-HINSTANCE moduleInstance() { return instanceHandle ? instanceHandle : GetModuleHandleA(nullptr); }
-void setModuleInstance(HINSTANCE instance) { instanceHandle = instance; }
-
 bool moduleEntry(HINSTANCE instance, DWORD reason) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:

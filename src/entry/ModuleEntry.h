@@ -3,9 +3,7 @@
 
 #include <windows.h>
 
-// Instance handle of the module (the test executable's when linked statically).
-HINSTANCE moduleInstance();
-void setModuleInstance(HINSTANCE instance);
+#include "platform/ModuleHandle.h"
 
 // The library entry point's work for one reason code; true for success.
 bool moduleEntry(HINSTANCE instance, DWORD reason);

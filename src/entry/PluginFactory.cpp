@@ -30,24 +30,13 @@ ClassInfo makeClassInfo(const GUID& classId, const char* name) {
 
 PluginFactory::PluginFactory(const FactoryInfo& info) : factoryInfo(info) { std::memset(rows, 0, sizeof rows); }
 
-HRESULT STDMETHODCALLTYPE PluginFactory::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (hostid::IUnknown.equals(&iid) || hostid::IModuleFactory.equals(&iid)) {
-        AddRef();
-        *out = static_cast<IModuleFactory*>(this);
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE PluginFactory::AddRef() { return ULONG(++refCount); }
-
-// The factory is a static object: a host that releases more than it obtained must
-// not bring it to zero, so the creator's reference is never given up.
-ULONG STDMETHODCALLTYPE PluginFactory::Release() {
-    if (refCount > 1) --refCount;
-    return ULONG(refCount);
+const InterfaceEntry* PluginFactory::interfaceTable() {
+    static const InterfaceEntry table[] = {
+        entry<IModuleFactory>(hostid::IUnknown.bytes()),
+        entry<IModuleFactory>(hostid::IModuleFactory.bytes()),
+        end(),
+    };
+    return table;
 }
 
 HRESULT STDMETHODCALLTYPE PluginFactory::describeFactory(FactoryInfo* out) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "host/ComObject.h"
 #include "interfaces/HostInterfaces.h"
 
 // Makes a new object for one class: its primary interface with the count 1, or null.
@@ -14,18 +15,15 @@ FactoryInfo makeFactoryInfo(const char* text, int32_t value);
 // name is truncated to fit and may be null (empty).
 ClassInfo makeClassInfo(const GUID& classId, const char* name);
 
-class PluginFactory : public IModuleFactory {
+// A static object: a host that releases more than it obtained never takes the
+// creator's reference.
+class PluginFactory : public ComObject<PluginFactory, lifetime::Static<1>, IModuleFactory> {
 public:
     static const int32_t maxRows = 100;
 
     explicit PluginFactory(const FactoryInfo& info);
-    virtual ~PluginFactory() = default;
-    PluginFactory(const PluginFactory&) = delete;
-    PluginFactory& operator=(const PluginFactory&) = delete;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    static const InterfaceEntry* interfaceTable();
     HRESULT STDMETHODCALLTYPE describeFactory(FactoryInfo* out) override;
     int32_t STDMETHODCALLTYPE classCount() override;
     HRESULT STDMETHODCALLTYPE describeClass(int32_t index, ClassInfo* out) override;
@@ -34,8 +32,6 @@ public:
     // False for a missing record or function, or when 99 classes are offered already.
     bool addClass(const ClassInfo* info, CreateFunction create, void* context);
 
-    int32_t referenceCount() const { return refCount; }
-
 private:
     struct Row {
         ClassInfo info;
@@ -43,7 +39,6 @@ private:
         void* context;
     };
 
-    int32_t refCount = 1;
     FactoryInfo factoryInfo;
     Row rows[maxRows];
     int32_t rowCount = 0;

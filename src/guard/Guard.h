@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "interfaces/ComExtras.h"
+
 namespace guard {
 
 // Runs fn(context) under an SEH frame. Returns true when fn returned normally;
@@ -32,6 +34,21 @@ bool call(F&& f) {
         },
         &box);
     return ok && !box.threw;
+}
+
+// Runs f() under the guard and returns its result, or fallback when it faulted.
+// Nothing with a destructor lives inside f across the foreign call.
+template <class R, class F>
+R invoke(R fallback, F&& f) {
+    R result = fallback;
+    if (!call([&] { result = f(); })) return fallback;
+    return result;
+}
+
+// Gives back a reference on a foreign object: its Release is its own code.
+template <class T>
+void release(ComRef<T>& ref) {
+    call([&] { ref.reset(); });
 }
 
 }  // namespace guard

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "entry/ModuleEntry.h"
+#include "platform/ModuleHandle.h"
 #include "host/SharedTimer.h"
 
 ModuleObject::ModuleObject(const void* classId16)
@@ -15,36 +15,24 @@ ModuleObject::~ModuleObject() {
     if (timerHeld) releaseTimer();
 }
 
-HRESULT STDMETHODCALLTYPE ModuleObject::QueryInterface(REFIID iid, void** out) {
-    if (!out || IsBadWritePtr(out, sizeof(void*))) return E_POINTER;
-    *out = nullptr;
-    const void* id = &iid;
-    void* answer = nullptr;
-    if (hostid::IUnknown.equals(id) || hostid::IMidiModule.equals(id) || hostid::IModuleBase.equals(id))
-        answer = static_cast<IMidiModule*>(this);
-    else if (hostid::IParameterSet.equals(id) || hostid::IParameterSet2.equals(id))
-        answer = static_cast<IParameterSet*>(this);
-    else if (hostid::IEditorDescription.equals(id) || hostid::IEditorDescription2.equals(id))
-        answer = static_cast<IEditorDescription*>(this);
-    else if (hostid::IViewFactory.equals(id))
-        answer = static_cast<IViewFactory*>(this);
-    else if (persistenceExposed && hostid::IStatePersistence.equals(id))
-        answer = static_cast<IStatePersistence*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    *out = answer;
-    return S_OK;
+const InterfaceEntry* ModuleObject::interfaceTable() {
+    static const InterfaceEntry table[] = {
+        entry<IMidiModule>(hostid::IUnknown.bytes()),
+        entry<IMidiModule>(hostid::IMidiModule.bytes()),
+        entry<IMidiModule>(hostid::IModuleBase.bytes()),
+        entry<IParameterSet>(hostid::IParameterSet.bytes()),
+        entry<IParameterSet>(hostid::IParameterSet2.bytes()),
+        entry<IEditorDescription>(hostid::IEditorDescription.bytes()),
+        entry<IEditorDescription>(hostid::IEditorDescription2.bytes()),
+        entry<IViewFactory>(hostid::IViewFactory.bytes()),
+        entry<IStatePersistence>(hostid::IStatePersistence.bytes()),
+        end(),
+    };
+    return table;
 }
 
-ULONG STDMETHODCALLTYPE ModuleObject::AddRef() { return ULONG(++refCount); }
-
-ULONG STDMETHODCALLTYPE ModuleObject::Release() {
-    if (--refCount == 0) {
-        delete this;
-        return 0;
-    }
-    return ULONG(refCount);
+bool ModuleObject::answers(const void* id) const {
+    return persistenceExposed || !hostid::IStatePersistence.equals(id);
 }
 
 HRESULT STDMETHODCALLTYPE ModuleObject::initialize(IUnknown* context) {
@@ -54,8 +42,7 @@ HRESULT STDMETHODCALLTYPE ModuleObject::initialize(IUnknown* context) {
         return E_INVALIDARG;
     // A second initialize without terminate replaces the references and keeps one timer use.
     moduleHost = std::move(host);
-    context->AddRef();
-    initContext.reset(context);
+    initContext.share(context);
     if (!timerHeld) {
         acquireTimer();
         timerHeld = true;

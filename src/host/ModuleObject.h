@@ -4,28 +4,22 @@
 
 #include <cstdint>
 
+#include "host/ComObject.h"
 #include "host/ParameterRegistry.h"
 #include "host/UniqueId.h"
 #include "interfaces/ComExtras.h"
 #include "interfaces/HostInterfaces.h"
 
-class ModuleObject : public IMidiModule,
-                     public IParameterSet,
-                     public IStatePersistence,
-                     public IEditorDescription,
-                     public IViewFactory {
+class ModuleObject : public ComObject<ModuleObject, lifetime::Counted, IMidiModule, IParameterSet,
+                                       IStatePersistence, IEditorDescription, IViewFactory> {
 public:
     // A null class identifier gives all zeros. The creator holds the one reference.
     explicit ModuleObject(const void* classId16);
-    // Follows the IMidiModule slots in the primary table.
-    virtual ~ModuleObject();
-    ModuleObject(const ModuleObject&) = delete;
-    ModuleObject& operator=(const ModuleObject&) = delete;
+    ~ModuleObject() override;
 
-    // IUnknown, shared by all five interfaces.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    static const InterfaceEntry* interfaceTable();
+    // IStatePersistence only while the persistence flag is set.
+    bool answers(const void* id) const;
 
     // IMidiModule
     HRESULT STDMETHODCALLTYPE initialize(IUnknown* context) override;
@@ -61,8 +55,6 @@ public:
     int32_t STDMETHODCALLTYPE createView(const char* viewName, const ViewRect* rect, IModuleView** out) override;
     int32_t STDMETHODCALLTYPE probeView(uint32_t arg) override;
 
-    int32_t referenceCount() const { return refCount; }
-
 protected:
     // "editor" or "inspector", compared exactly.
     static bool isEditorView(const char* viewName);
@@ -70,7 +62,6 @@ protected:
     // and its bytes into buffer (when given; unbounded, ask for the size first).
     static bool loadResource(int32_t id, void* buffer, int32_t* size);
 
-    int32_t refCount = 1;
     int32_t hasEditor = 0;
     bool persistenceExposed = false;
     UniqueId classId;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "interfaces/ComExtras.h"
+
 UniqueId::UniqueId() { std::memset(bytes_, 0, sizeof bytes_); }
 
 UniqueId::UniqueId(uint32_t w0, uint32_t w1, uint32_t w2, uint32_t w3) {
@@ -63,17 +65,7 @@ bool UniqueId::fromString(const char* text) {
 
 bool UniqueId::operator==(const UniqueId& other) const { return equals(other.bytes_); }
 
-bool UniqueId::equals(const void* bytes16) const {
-    if (!bytes16) return false;
-    const uint8_t* b = static_cast<const uint8_t*>(bytes16);
-    for (int word = 0; word < 4; ++word) {
-        uint32_t x, y;
-        std::memcpy(&x, bytes_ + 4 * word, 4);
-        std::memcpy(&y, b + 4 * word, 4);
-        if (x != y) return false;
-    }
-    return true;
-}
+bool UniqueId::equals(const void* bytes16) const { return sameId(bytes_, bytes16); }
 
 namespace hostid {
 const UniqueId IUnknown(0x00000000, 0x00000000, 0xC0000000, 0x00000046);

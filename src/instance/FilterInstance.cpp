@@ -4,84 +4,72 @@
 #include <new>
 
 #include "editor/EditorTemplate.h"
-#include "entry/ComUnload.h"
-#include "entry/Warning.h"
 #include "guard/Guard.h"
 #include "persist/FilterState.h"
-#include "persist/MemoryStream.h"
-#include "services/EventConverter.h"
-#include "services/HostContext.h"
-#include "services/ShortEventListObject.h"
+#include "platform/ComUnload.h"
+#include "platform/Warning.h"
 
 FilterInstance* createFilterInstance(FilterEntry* entry) {
     if (!entry) return nullptr;
     GUID clsid;
     std::memcpy(&clsid, entry, sizeof clsid);
     IMfxFilterPlugin* filter = nullptr;
-    HRESULT hr = E_FAIL;
     // The filter's class factory runs its own code: a fault there fails the creation.
-    if (!guard::call([&] {
-            hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMfxFilterPlugin,
-                                  reinterpret_cast<void**>(&filter));
-        }))
-        return nullptr;
+    const HRESULT hr = guard::invoke(E_FAIL, [&] {
+        return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, mfxid::IMfxFilterPlugin,
+                                reinterpret_cast<void**>(&filter));
+    });
     if (FAILED(hr) || !filter) return nullptr;
     FilterInstance* instance = new (std::nothrow) FilterInstance(filter, entry);
     if (!instance) guard::call([&] { filter->Release(); });
     return instance;
 }
 
-FilterInstance::FilterInstance(IMfxFilterPlugin* filter, FilterEntry* entry)
-    : ModuleObject(entry), entry(entry), filter(filter), pending(nullptr),
+FilterInstance::FilterInstance(IMfxFilterPlugin* adopted, FilterEntry* entry)
+    : ModuleObject(entry), entry(entry), filter(adopted), pending(nullptr),
       converter(new EventConverter(nullptr)) {
     persistenceExposed = true;
     templateText[0] = 0;
+    IMfxFilterPlugin* f = filter.get();
+    ISpecifyPropertyPages** pagesOut = pages.put();
+    IPersistStream** persistOut = persist.put();
     guard::call([&] {
-        if (SUCCEEDED(filter->QueryInterface(comid::ISpecifyPropertyPages, reinterpret_cast<void**>(&pages))) &&
-            pages)
-            hasEditor = 1;
-        else
-            pages = nullptr;
+        if (FAILED(f->QueryInterface(comid::ISpecifyPropertyPages, reinterpret_cast<void**>(pagesOut))))
+            *pagesOut = nullptr;
     });
+    if (pages) hasEditor = 1;
     guard::call([&] {
-        if (FAILED(filter->QueryInterface(comid::IPersistStream, reinterpret_cast<void**>(&persist))))
-            persist = nullptr;
+        if (FAILED(f->QueryInterface(comid::IPersistStream, reinterpret_cast<void**>(persistOut))))
+            *persistOut = nullptr;
     });
 }
 
 FilterInstance::~FilterInstance() {
     // Our own snapshot goes whatever the filter's releases do.
-    delete stateSnapshot;
-    stateSnapshot = nullptr;
+    stateSnapshot.reset();
     guard::call([&] {
-        if (pages) pages->Release();
-        pages = nullptr;
-        if (persist) persist->Release();
-        persist = nullptr;
-        filter->Release();
-        filter = nullptr;
+        pages.reset();
+        persist.reset();
+        filter.reset();
         freeUnusedComLibraries(INFINITE);
     });
-    delete converter;
+    // After a fault in one of those releases, what is left is not touched again.
+    pages.detach();
+    persist.detach();
+    filter.detach();
+    converter.reset();
     stopOutput.clear();
     loopOutput.clear();
-    dropHostContext();
+    hostContext.reset();
     pending.clearReleasing();
 }
 
-void FilterInstance::dropHostContext() {
-    if (hostContext) hostContext->Release();
-    hostContext = nullptr;
-}
-
 HRESULT FilterInstance::initialize(IUnknown* context) {
-    dropHostContext();
-    hostContext = new (std::nothrow) HostContext(context);
+    hostContext.attach(new (std::nothrow) HostContext(context));
 
-    HRESULT attached = E_UNEXPECTED;
     IUnknown* hostObject = hostContext ? hostContext->primary() : nullptr;
-    guard::call([&] { attached = filter->attachHost(hostObject); });
-    if (attached != S_OK) {
+    IMfxFilterPlugin* f = filter.get();
+    if (guard::invoke(E_UNEXPECTED, [&] { return f->attachHost(hostObject); }) != S_OK) {
         showWarning("Could not connect to MFX Event Filter!");
         return E_FAIL;
     }
@@ -89,12 +77,11 @@ HRESULT FilterInstance::initialize(IUnknown* context) {
     HRESULT hr = ModuleObject::initialize(context);
     if (hr != S_OK) return hr;
 
+    IMfxEventOutput* output = hostContext ? hostContext->eventOutput() : nullptr;
     IMfxOutputConnect* connect = nullptr;
     guard::call([&] {
-        if (SUCCEEDED(filter->QueryInterface(IID_IMfxOutputConnect, reinterpret_cast<void**>(&connect))) &&
-            connect) {
-            connect->setEventOutput(hostContext ? hostContext->eventOutput() : nullptr);
-        }
+        if (SUCCEEDED(f->QueryInterface(mfxid::IMfxOutputConnect, reinterpret_cast<void**>(&connect))) && connect)
+            connect->setEventOutput(output);
     });
     if (connect) guard::call([&] { connect->Release(); });
 
@@ -105,12 +92,13 @@ HRESULT FilterInstance::initialize(IUnknown* context) {
 }
 
 HRESULT FilterInstance::terminate() {
-    guard::call([&] { filter->detachHost(); });
+    IMfxFilterPlugin* f = filter.get();
+    guard::call([&] { f->detachHost(); });
     // Copies still waiting would otherwise outlive the host interface that can give them back.
     pending.clearReleasing();
     pending.setTimeSource(nullptr);
     converter->setEvents(nullptr);
-    dropHostContext();
+    hostContext.reset();
     ModuleObject::terminate();
     return S_OK;
 }
@@ -159,9 +147,9 @@ HRESULT FilterInstance::onEvent(HostEvent event) {
     MfxShortEvent record = {};
     converter->toShortEvent(&record, event);
     input.add(&record);
-    HRESULT hr = E_UNEXPECTED;
-    guard::call([&] { hr = filter->filterLiveEvents(&input, &output); });
-    if (hr == S_OK) sendLiveOutput(output, true);
+    IMfxFilterPlugin* f = filter.get();
+    if (guard::invoke(E_UNEXPECTED, [&] { return f->filterLiveEvents(&input, &output); }) == S_OK)
+        sendLiveOutput(output, true);
     return S_OK;
 }
 
@@ -170,9 +158,9 @@ HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
     if (idle) {
         if (hostContext && hostContext->timerRequested()) {
             ShortEventListObject input, output;
-            HRESULT hr = E_UNEXPECTED;
-            guard::call([&] { hr = filter->filterLiveEvents(&input, &output); });
-            if (hr == S_OK) sendLiveOutput(output, false);
+            IMfxFilterPlugin* f = filter.get();
+            if (guard::invoke(E_UNEXPECTED, [&] { return f->filterLiveEvents(&input, &output); }) == S_OK)
+                sendLiveOutput(output, false);
         }
         if (stopTime != -1) {
             IMfxEventOutput* out = hostContext ? hostContext->eventOutput() : nullptr;
@@ -255,18 +243,17 @@ int32_t FilterInstance::getClassId(uint8_t* out16) {
     return 0;
 }
 
-int32_t FilterInstance::setState(const void* data, int32_t size) { return restoreFilterState(persist, data, size); }
+int32_t FilterInstance::setState(const void* data, int32_t size) { return restoreFilterState(persist.get(), data, size); }
 
 int32_t FilterInstance::getState(void* buffer, int32_t* size) {
-    return buffer ? copyStateSnapshot(persist, stateSnapshot, buffer, size)
-                  : saveStateSnapshot(persist, stateSnapshot, size);
+    return buffer ? copyStateSnapshot(persist.get(), stateSnapshot, buffer, size)
+                  : saveStateSnapshot(persist.get(), stateSnapshot, size);
 }
 
-
 int32_t FilterInstance::getTemplate(const char* viewName, char* nameOut, char* textOut, int32_t* sizeOut) {
-    return editorGetTemplate(pages, templateText, viewName, nameOut, textOut, sizeOut);
+    return editorGetTemplate(pages.get(), templateText, viewName, nameOut, textOut, sizeOut);
 }
 
 int32_t FilterInstance::createView(const char* viewName, const ViewRect* rect, IModuleView** out) {
-    return editorCreateView(pages, viewName, rect, out);
+    return editorCreateView(pages.get(), viewName, rect, out);
 }

@@ -2,20 +2,21 @@
 // events, editor and state between host and filter.
 #pragma once
 
-#include "entry/Catalogue.h"
+#include <memory>
+
+#include "interfaces/FilterEntry.h"
 #include "host/ModuleObject.h"
 #include "host/TimedEventList.h"
 #include "interfaces/ComExtras.h"
 #include "interfaces/MfxInterfaces.h"
-#include "services/EventListObject.h"
-#include "services/ShortEventListObject.h"
-
-class EventConverter;
-class HostContext;
-class MemoryStream;
+#include "persist/MemoryStream.h"
+#include "services/EventConverter.h"
+#include "services/HostContext.h"
+#include "services/RecordList.h"
 
 class FilterInstance : public ModuleObject {
 public:
+    // Adopts the caller's reference on the filter.
     FilterInstance(IMfxFilterPlugin* filter, FilterEntry* entry);
     ~FilterInstance() override;
 
@@ -50,17 +51,17 @@ public:
 private:
     void deliverOutput(IMfxEventList* list);
     void sendLiveOutput(ShortEventListObject& output, bool zeroDuration);
-    void dropHostContext();
     bool initialised() const { return moduleHost.get() != nullptr; }
 
     FilterEntry* entry;
-    IMfxFilterPlugin* filter;
-    ISpecifyPropertyPages* pages = nullptr;
-    IPersistStream* persist = nullptr;
+    // The filter's own objects; given back under the guard.
+    ComRef<IMfxFilterPlugin> filter;
+    ComRef<ISpecifyPropertyPages> pages;
+    ComRef<IPersistStream> persist;
     char templateText[1024];
     TimedEventList pending;
-    EventConverter* converter;
-    HostContext* hostContext = nullptr;
+    std::unique_ptr<EventConverter> converter;
+    ComRef<HostContext> hostContext;
     EventListObject loopOutput;
     EventListObject stopOutput;
     // A block's lists, emptied at the end of every process call; kept so that their
@@ -71,7 +72,7 @@ private:
     bool started = false;
     bool skipNext = false;
     int32_t lastEnd = 0;
-    MemoryStream* stateSnapshot = nullptr;
+    ComRef<MemoryStream> stateSnapshot;
 };
 
 // Creates the filter in process and wraps it; null when either fails. Count 1.

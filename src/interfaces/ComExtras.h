@@ -5,7 +5,9 @@
 #include <objbase.h>
 #include <ocidl.h>
 #include <olectl.h>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace comid {
 inline const GUID IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
@@ -18,16 +20,34 @@ inline const GUID IPropertyPage = {0xB196B28D, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00
 inline const GUID Null = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 }  // namespace comid
 
-inline bool sameGuid(const GUID* a, const GUID& b) { return a && std::memcmp(a, &b, sizeof(GUID)) == 0; }
+// The one comparison of 16-byte identifiers: four 32-bit words, first to last. A
+// missing identifier never matches.
+inline bool sameId(const void* a, const void* b) {
+    if (!a || !b) return false;
+    uint32_t x[4], y[4];
+    std::memcpy(x, a, sizeof x);
+    std::memcpy(y, b, sizeof y);
+    for (int i = 0; i < 4; ++i)
+        if (x[i] != y[i]) return false;
+    return true;
+}
 
-// One counted COM reference, given back when the holder goes.
+// One counted COM reference, given back when the holder goes. Copies take a
+// reference of their own.
 template <class T>
 class ComRef {
 public:
     ComRef() = default;
+    // Adopts the caller's reference.
     explicit ComRef(T* adopt) : p_(adopt) {}
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
+    ComRef(const ComRef& o) : p_(o.p_) {
+        if (p_) p_->AddRef();
+    }
+    ComRef& operator=(const ComRef& o) {
+        ComRef copy(o);
+        std::swap(p_, copy.p_);
+        return *this;
+    }
     ComRef(ComRef&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
     ComRef& operator=(ComRef&& o) noexcept {
         if (this != &o) {
@@ -38,11 +58,28 @@ public:
         return *this;
     }
     ~ComRef() { reset(); }
+
+    // Gives back what was held, then adopts the caller's reference (or holds nothing).
+    // The pointer is cleared before the Release, so a Release that faults or calls
+    // back finds the holder already empty.
     void reset(T* adopt = nullptr) {
         T* old = p_;
         p_ = adopt;
         if (old) old->Release();
     }
+    void attach(T* adopt) { reset(adopt); }
+    // Takes a reference of its own on p.
+    void share(T* p) {
+        if (p) p->AddRef();
+        reset(p);
+    }
+    // Hands the reference to the caller.
+    T* detach() {
+        T* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+
     T* get() const { return p_; }
     T* operator->() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
@@ -52,11 +89,6 @@ public:
         return &p_;
     }
     void** putVoid() { return reinterpret_cast<void**>(put()); }
-    T* detach() {
-        T* p = p_;
-        p_ = nullptr;
-        return p;
-    }
 
 private:
     T* p_ = nullptr;

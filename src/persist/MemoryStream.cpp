@@ -1,6 +1,7 @@
 #include "persist/MemoryStream.h"
 
 #include <cstring>
+#include <utility>
 
 #include "interfaces/ComExtras.h"
 
@@ -12,6 +13,32 @@ constexpr int64_t kMaxCapacity = 0x7FFFF000;
 
 }  // namespace
 
+GlobalBlock::GlobalBlock(HGLOBAL block)
+    : handle_(block), data_(block ? static_cast<uint8_t*>(GlobalLock(block)) : nullptr) {}
+
+GlobalBlock::GlobalBlock(GlobalBlock&& other) noexcept : handle_(other.handle_), data_(other.data_) {
+    other.handle_ = nullptr;
+    other.data_ = nullptr;
+}
+
+GlobalBlock& GlobalBlock::operator=(GlobalBlock&& other) noexcept {
+    if (this != &other) {
+        reset();
+        std::swap(handle_, other.handle_);
+        std::swap(data_, other.data_);
+    }
+    return *this;
+}
+
+void GlobalBlock::reset() {
+    if (handle_) {
+        if (data_) GlobalUnlock(handle_);
+        GlobalFree(handle_);
+    }
+    handle_ = nullptr;
+    data_ = nullptr;
+}
+
 MemoryStream::MemoryStream() {
     CoFileTimeNow(&created_);
     modified_ = created_;
@@ -21,12 +48,7 @@ MemoryStream::MemoryStream() {
 MemoryStream::~MemoryStream() { dropBlock(); }
 
 void MemoryStream::dropBlock() {
-    if (block_) {
-        GlobalUnlock(block_);
-        GlobalFree(block_);
-    }
-    data_ = nullptr;
-    block_ = nullptr;
+    block_.reset();
     capacity_ = size_ = position_ = 0;
 }
 
@@ -46,34 +68,22 @@ HGLOBAL MemoryStream::reallocate(HGLOBAL block, SIZE_T bytes) {
     return GlobalReAlloc(block, bytes, 0);
 }
 
-HRESULT STDMETHODCALLTYPE MemoryStream::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, comid::ISequentialStream) ||
-        sameGuid(&iid, comid::IStream)) {
-        AddRef();
-        *out = static_cast<IStream*>(this);
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE MemoryStream::AddRef() { return static_cast<ULONG>(++count_); }
-
-ULONG STDMETHODCALLTYPE MemoryStream::Release() {
-    LONG now = --count_;
-    if (now <= 0) {
-        delete this;
-        return 0;
-    }
-    return static_cast<ULONG>(now);
+const InterfaceEntry* MemoryStream::interfaceTable() {
+    static const InterfaceEntry table[] = {
+        entry<IStream>(&comid::IUnknown),
+        entry<IStream>(&comid::ISequentialStream),
+        entry<IStream>(&comid::IStream),
+        end(),
+    };
+    return table;
 }
 
 HRESULT STDMETHODCALLTYPE MemoryStream::Read(void* buffer, ULONG count, ULONG* read) {
     if (read) *read = 0;
     if (!buffer && count > 0) return STG_E_INVALIDPOINTER;
     CoFileTimeNow(&accessed_);
-    if (!data_ || position_ < 0) return S_OK;
+    uint8_t* data = block_.data();
+    if (!data || position_ < 0) return S_OK;
     int64_t n = count;
     int64_t left = int64_t(size_) - position_;
     if (n > left) {
@@ -83,7 +93,7 @@ HRESULT STDMETHODCALLTYPE MemoryStream::Read(void* buffer, ULONG count, ULONG* r
             return S_OK;
         }
     }
-    std::memcpy(buffer, data_ + position_, static_cast<size_t>(n));
+    std::memcpy(buffer, data + position_, static_cast<size_t>(n));
     position_ += static_cast<int32_t>(n);
     if (read) *read = static_cast<ULONG>(n);
     return S_OK;
@@ -108,11 +118,12 @@ HRESULT STDMETHODCALLTYPE MemoryStream::Write(const void* buffer, ULONG count, U
         }
         size_ = static_cast<int32_t>(end);
     }
-    if (!data_) return S_OK;  // a 0-byte write at position 0 of an empty stream
+    uint8_t* data = block_.data();
+    if (!data) return S_OK;  // a 0-byte write at position 0 of an empty stream
     // Bytes skipped over by a write past the end read back as zeros.
-    if (position_ > oldSize) std::memset(data_ + oldSize, 0, static_cast<size_t>(position_ - oldSize));
+    if (position_ > oldSize) std::memset(data + oldSize, 0, static_cast<size_t>(position_ - oldSize));
     if (count == 0) return S_OK;
-    std::memcpy(data_ + position_, buffer, count);
+    std::memcpy(data + position_, buffer, count);
     position_ += static_cast<int32_t>(count);
     if (position_ >= size_) size_ = position_;
     if (written) *written = count;
@@ -149,51 +160,32 @@ HRESULT STDMETHODCALLTYPE MemoryStream::SetSize(ULARGE_INTEGER newSize) {
     while (capacity < want) capacity += kStep;
     // Never shrinks; a block already big enough needs no reallocation.
     if (block_ && capacity == capacity_) return S_OK;
+    const SIZE_T bytes = static_cast<SIZE_T>(capacity);
 
     if (!block_) {
-        HGLOBAL fresh = allocate(static_cast<SIZE_T>(capacity));
-        uint8_t* p = fresh ? static_cast<uint8_t*>(GlobalLock(fresh)) : nullptr;
-        if (!p) {
-            if (fresh) GlobalFree(fresh);
-            return E_OUTOFMEMORY;
-        }
-        block_ = fresh;
-        data_ = p;
+        GlobalBlock fresh(allocate(bytes));
+        if (!fresh) return E_OUTOFMEMORY;
+        block_ = std::move(fresh);
         capacity_ = static_cast<int32_t>(capacity);
         return S_OK;
     }
 
-    GlobalUnlock(block_);
-    data_ = nullptr;
-    HGLOBAL grown = reallocate(block_, static_cast<SIZE_T>(capacity));
+    // In place first; a block that can't be locked again is out of reach, and
+    // nothing is left to keep.
+    const bool grown = block_.resize([&](HGLOBAL h) { return reallocate(h, bytes); });
+    if (!block_) {
+        dropBlock();
+        return E_OUTOFMEMORY;
+    }
     if (grown) {
-        block_ = grown;
-        data_ = static_cast<uint8_t*>(GlobalLock(grown));
-        if (!data_) {
-            // A block that cannot be locked is out of reach: nothing is left to keep.
-            dropBlock();
-            return E_OUTOFMEMORY;
-        }
         capacity_ = static_cast<int32_t>(capacity);
         return S_OK;
     }
     // It could not grow in place: copy into a fresh block; on failure keep the old one.
-    data_ = static_cast<uint8_t*>(GlobalLock(block_));
-    if (!data_) {
-        dropBlock();
-        return E_OUTOFMEMORY;
-    }
-    HGLOBAL fresh = allocate(static_cast<SIZE_T>(capacity));
-    uint8_t* p = fresh ? static_cast<uint8_t*>(GlobalLock(fresh)) : nullptr;
-    if (!p) {
-        if (fresh) GlobalFree(fresh);
-        return E_OUTOFMEMORY;
-    }
-    std::memcpy(p, data_, static_cast<size_t>(capacity_));
-    GlobalUnlock(block_);
-    GlobalFree(block_);
-    block_ = fresh;
-    data_ = p;
+    GlobalBlock fresh(allocate(bytes));
+    if (!fresh) return E_OUTOFMEMORY;
+    std::memcpy(fresh.data(), block_.data(), static_cast<size_t>(capacity_));
+    block_ = std::move(fresh);
     capacity_ = static_cast<int32_t>(capacity);
     return S_OK;
 }

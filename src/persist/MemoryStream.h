@@ -6,16 +6,58 @@
 
 #include <cstdint>
 
-class MemoryStream : public IStream {
+#include "host/ComObject.h"
+
+// One block of global memory, locked while held; going out of scope unlocks and
+// frees it.
+class GlobalBlock {
+public:
+    GlobalBlock() = default;
+    // Adopts the block and locks it; a block that can't be locked is still freed.
+    explicit GlobalBlock(HGLOBAL block);
+    ~GlobalBlock() { reset(); }
+    GlobalBlock(GlobalBlock&& other) noexcept;
+    GlobalBlock& operator=(GlobalBlock&& other) noexcept;
+    GlobalBlock(const GlobalBlock&) = delete;
+    GlobalBlock& operator=(const GlobalBlock&) = delete;
+
+    void reset();
+    // Unlocked for the duration of a resize, then locked again (the handle may move).
+    // False when it cannot be locked again: the block is then unreachable and freed.
+    template <class Resize>
+    bool resize(Resize&& resizeHandle);
+
+    uint8_t* data() const { return data_; }
+    HGLOBAL handle() const { return handle_; }
+    explicit operator bool() const { return data_ != nullptr; }
+
+private:
+    HGLOBAL handle_ = nullptr;
+    uint8_t* data_ = nullptr;
+};
+
+template <class Resize>
+bool GlobalBlock::resize(Resize&& resizeHandle) {
+    GlobalUnlock(handle_);
+    data_ = nullptr;
+    HGLOBAL moved = resizeHandle(handle_);
+    if (moved) handle_ = moved;
+    data_ = static_cast<uint8_t*>(GlobalLock(handle_));
+    if (!data_) {
+        reset();
+        return false;
+    }
+    return moved != nullptr;
+}
+
+// Heap only, count 1 (the creator's): handed to a filter's code, it lives while
+// anyone holds a reference.
+class MemoryStream : public ComObject<MemoryStream, lifetime::Counted, IStream> {
 public:
     // Empty: no block, all counters 0, the three times equal.
     MemoryStream();
-    MemoryStream(const MemoryStream&) = delete;
-    MemoryStream& operator=(const MemoryStream&) = delete;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    static const InterfaceEntry* interfaceTable();
 
     // A null buffer with a count above 0 answers STG_E_INVALIDPOINTER and changes nothing.
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG count, ULONG* read) override;
@@ -34,11 +76,11 @@ public:
     HRESULT STDMETHODCALLTYPE Stat(STATSTG* out, DWORD flags) override;
     HRESULT STDMETHODCALLTYPE Clone(IStream** out) override;
 
-    virtual ~MemoryStream();
+    ~MemoryStream() override;
 
     // Direct use by the state code.
     void rewind() { position_ = 0; }
-    const uint8_t* data() const { return data_; }
+    const uint8_t* data() const { return block_.data(); }
     int32_t size() const { return size_; }
     int32_t capacity() const { return capacity_; }
     int32_t position() const { return position_; }
@@ -52,9 +94,7 @@ private:
     HGLOBAL allocate(SIZE_T bytes);
     HGLOBAL reallocate(HGLOBAL block, SIZE_T bytes);
 
-    LONG count_ = 1;
-    uint8_t* data_ = nullptr;
-    HGLOBAL block_ = nullptr;
+    GlobalBlock block_;
     int32_t capacity_ = 0;
     int32_t size_ = 0;
     int32_t position_ = 0;

@@ -13,8 +13,7 @@ const int32_t CurrentPosition = 3;  // the one host property
 
 HostContext::HostContext(IUnknown* hostObject) {
     if (!hostObject) return;
-    hostObject->AddRef();
-    hostObject_.reset(hostObject);
+    hostObject_.share(hostObject);
     hostObject->QueryInterface(hostid::IHostEventServices.guid(), events_.putVoid());
     hostObject->QueryInterface(hostid::IHostTimeConversion.guid(), timeConversion_.putVoid());
     hostObject->QueryInterface(hostid::IHostTransport.guid(), transport_.putVoid());
@@ -29,37 +28,19 @@ HostContext::~HostContext() {
     hostObject_.reset();
 }
 
-HRESULT STDMETHODCALLTYPE HostContext::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    void* found = nullptr;
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, IID_IMfxTempoQuery))
-        found = static_cast<IMfxTempoQuery*>(this);
-    else if (sameGuid(&iid, IID_IMfxMeterQuery))
-        found = static_cast<IMfxMeterQuery*>(this);
-    else if (sameGuid(&iid, IID_IMfxKeyQuery))
-        found = static_cast<IMfxKeyQuery*>(this);
-    else if (sameGuid(&iid, IID_IMfxNameProvider))
-        found = static_cast<IMfxNameProvider*>(this);
-    else if (sameGuid(&iid, IID_IMfxTimerControl))
-        found = static_cast<IMfxTimerControl*>(this);
-    else if (sameGuid(&iid, IID_IMfxEventOutput))
-        found = static_cast<IMfxEventOutput*>(this);
-    else if (sameGuid(&iid, IID_IMfxHostProperties))
-        found = static_cast<IMfxHostProperties*>(this);
-    *out = found;
-    if (!found) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE HostContext::AddRef() { return ULONG(++refCount_); }
-
-ULONG STDMETHODCALLTYPE HostContext::Release() {
-    if (--refCount_ <= 0) {
-        delete this;
-        return 0;
-    }
-    return ULONG(refCount_);
+const InterfaceEntry* HostContext::interfaceTable() {
+    static const InterfaceEntry table[] = {
+        entry<IMfxTempoQuery>(&comid::IUnknown),
+        entry<IMfxTempoQuery>(&mfxid::IMfxTempoQuery),
+        entry<IMfxMeterQuery>(&mfxid::IMfxMeterQuery),
+        entry<IMfxKeyQuery>(&mfxid::IMfxKeyQuery),
+        entry<IMfxNameProvider>(&mfxid::IMfxNameProvider),
+        entry<IMfxTimerControl>(&mfxid::IMfxTimerControl),
+        entry<IMfxEventOutput>(&mfxid::IMfxEventOutput),
+        entry<IMfxHostProperties>(&mfxid::IMfxHostProperties),
+        end(),
+    };
+    return table;
 }
 
 // ---- tempo ----------------------------------------------------------------

@@ -5,29 +5,21 @@
 #include <windows.h>
 #include <cstdint>
 
+#include "host/ComObject.h"
 #include "interfaces/ComExtras.h"
 #include "interfaces/HostInterfaces.h"
 #include "interfaces/MfxInterfaces.h"
 #include "services/EventConverter.h"
 
-class HostContext : public IMfxTempoQuery,
-                    public IMfxMeterQuery,
-                    public IMfxKeyQuery,
-                    public IMfxNameProvider,
-                    public IMfxTimerControl,
-                    public IMfxEventOutput,
-                    public IMfxHostProperties {
+class HostContext : public ComObject<HostContext, lifetime::Counted, IMfxTempoQuery, IMfxMeterQuery, IMfxKeyQuery,
+                                      IMfxNameProvider, IMfxTimerControl, IMfxEventOutput, IMfxHostProperties> {
 public:
     // Heap only, count 1 (the creator's); the last Release destroys it. A null
     // host object, or one that lacks an interface, leaves that service missing.
     explicit HostContext(IUnknown* hostObject);
-    virtual ~HostContext();
-    HostContext(const HostContext&) = delete;
-    HostContext& operator=(const HostContext&) = delete;
+    ~HostContext() override;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    static const InterfaceEntry* interfaceTable();
 
     // IMfxTempoQuery
     int32_t STDMETHODCALLTYPE fromRealTime(int32_t realTime) override;
@@ -68,12 +60,10 @@ public:
     IMfxTempoQuery* primary() { return static_cast<IMfxTempoQuery*>(this); }
     IMfxEventOutput* eventOutput() { return static_cast<IMfxEventOutput*>(this); }
     bool timerRequested() const { return timerRequested_ != 0; }
-    LONG refCount() const { return refCount_; }
 
 private:
     HRESULT newNameTableList(int32_t kind, IMfxNameTableList** out);
 
-    LONG refCount_ = 1;
     ComRef<IHostTransport> transport_;
     ComRef<IUnknown> hostObject_;
     ComRef<IHostEventServices> events_;

@@ -21,25 +21,13 @@ void copyText(char* destination, const char* source, int32_t capacity) {
     destination[n - 1] = 0;
 }
 
-HRESULT STDMETHODCALLTYPE NameTable::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, IID_IMfxNameTable)) {
-        *out = static_cast<IMfxNameTable*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE NameTable::AddRef() { return ULONG(++refCount_); }
-
-ULONG STDMETHODCALLTYPE NameTable::Release() {
-    if (--refCount_ <= 0) {
-        delete this;
-        return 0;
-    }
-    return ULONG(refCount_);
+const InterfaceEntry* NameTable::interfaceTable() {
+    static const InterfaceEntry table[] = {
+        entry<IMfxNameTable>(&comid::IUnknown),
+        entry<IMfxNameTable>(&mfxid::IMfxNameTable),
+        end(),
+    };
+    return table;
 }
 
 HRESULT STDMETHODCALLTYPE NameTable::rangeText(char* buffer, int32_t capacity) {

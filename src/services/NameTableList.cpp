@@ -5,25 +5,13 @@
 #include "interfaces/ComExtras.h"
 #include "services/NameTable.h"
 
-HRESULT STDMETHODCALLTYPE NameTableList::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, IID_IMfxNameTableList)) {
-        *out = static_cast<IMfxNameTableList*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE NameTableList::AddRef() { return ULONG(++refCount_); }
-
-ULONG STDMETHODCALLTYPE NameTableList::Release() {
-    if (--refCount_ <= 0) {
-        delete this;
-        return 0;
-    }
-    return ULONG(refCount_);
+const InterfaceEntry* NameTableList::interfaceTable() {
+    static const InterfaceEntry table[] = {
+        entry<IMfxNameTableList>(&comid::IUnknown),
+        entry<IMfxNameTableList>(&mfxid::IMfxNameTableList),
+        end(),
+    };
+    return table;
 }
 
 HRESULT STDMETHODCALLTYPE NameTableList::count(int32_t* out) {

@@ -39,21 +39,14 @@ SysexAllocator& sysexAllocator() {
     return instance;
 }
 
-HRESULT STDMETHODCALLTYPE SysexAllocator::QueryInterface(REFIID iid, void** out) {
-    if (!out || IsBadWritePtr(out, sizeof(void*))) return E_POINTER;
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, IID_IMfxSysexAllocator)) {
-        *out = static_cast<IMfxSysexAllocator*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+const InterfaceEntry* SysexAllocator::interfaceTable() {
+    static const InterfaceEntry table[] = {
+        entry<IMfxSysexAllocator>(&comid::IUnknown),
+        entry<IMfxSysexAllocator>(&mfxid::IMfxSysexAllocator),
+        end(),
+    };
+    return table;
 }
-
-ULONG STDMETHODCALLTYPE SysexAllocator::AddRef() { return ULONG(InterlockedIncrement(&refCount_)); }
-
-// The count never governs the object's life.
-ULONG STDMETHODCALLTYPE SysexAllocator::Release() { return ULONG(InterlockedDecrement(&refCount_)); }
 
 HRESULT STDMETHODCALLTYPE SysexAllocator::create(uint32_t size, SysexHandle* out) {
     if (!out) return E_POINTER;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "host/ComObject.h"
 #include "interfaces/MfxInterfaces.h"
 
 // Layout of one block: header, the data, then 4 spare bytes so that the
@@ -23,16 +24,13 @@ static_assert(offsetof(SysexBlock, size) == 4, "size at 4");
 static_assert(offsetof(SysexBlock, data) == 8, "data at 8");
 #pragma pack(pop)
 
-class SysexAllocator : public IMfxSysexAllocator {
+// Filters may call it from any thread, so its count is interlocked; it never
+// destroys itself.
+class SysexAllocator : public ComObject<SysexAllocator, lifetime::SharedStatic, IMfxSysexAllocator> {
 public:
     SysexAllocator() = default;
-    virtual ~SysexAllocator() = default;
-    SysexAllocator(const SysexAllocator&) = delete;
-    SysexAllocator& operator=(const SysexAllocator&) = delete;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    static const InterfaceEntry* interfaceTable();
     HRESULT STDMETHODCALLTYPE create(uint32_t size, SysexHandle* out) override;
     HRESULT STDMETHODCALLTYPE resize(SysexHandle old, uint32_t size, SysexHandle* out) override;
     HRESULT STDMETHODCALLTYPE getData(SysexHandle block, uint8_t** data, uint32_t* size) override;
@@ -42,7 +40,6 @@ public:
     // E_INVALIDARG (and nothing happens) for an invalid block.
     HRESULT free(SysexHandle block);
 
-    LONG refCount() const { return refCount_; }
     // Blocks made and not yet freed.
     size_t liveCount() const;
 
@@ -50,7 +47,6 @@ private:
     // Reads a live block's size under the lock; false for an invalid block.
     bool liveSize(SysexHandle block, uint32_t* size) const;
 
-    volatile LONG refCount_ = 0;
     // Filters may create from any thread; the live set is what validation trusts.
     mutable SRWLOCK lock_ = SRWLOCK_INIT;
     std::unordered_set<SysexHandle> live_;

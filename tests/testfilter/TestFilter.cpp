@@ -19,8 +19,8 @@ const char* interfaceName(REFIID iid) {
         const char* name;
     } known[] = {
         {&comid::IUnknown, "IUnknown"},
-        {&IID_IMfxFilterPlugin, "IMfxFilterPlugin"},
-        {&IID_IMfxOutputConnect, "IMfxOutputConnect"},
+        {&mfxid::IMfxFilterPlugin, "IMfxFilterPlugin"},
+        {&mfxid::IMfxOutputConnect, "IMfxOutputConnect"},
         {&comid::ISpecifyPropertyPages, "ISpecifyPropertyPages"},
         {&comid::IPersistStream, "IPersistStream"},
         {&IID_IPersist, "IPersist"},
@@ -139,9 +139,9 @@ HRESULT TestFilter::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     int32_t has = state().interfaces;
-    if (IsEqualGUID(iid, comid::IUnknown) || IsEqualGUID(iid, IID_IMfxFilterPlugin))
+    if (IsEqualGUID(iid, comid::IUnknown) || IsEqualGUID(iid, mfxid::IMfxFilterPlugin))
         *out = static_cast<IMfxFilterPlugin*>(this);
-    else if (IsEqualGUID(iid, IID_IMfxOutputConnect) && (has & TfHasOutputConnect))
+    else if (IsEqualGUID(iid, mfxid::IMfxOutputConnect) && (has & TfHasOutputConnect))
         *out = static_cast<IMfxOutputConnect*>(this);
     else if (IsEqualGUID(iid, comid::ISpecifyPropertyPages) && (has & TfHasPropertyPages))
         *out = static_cast<ISpecifyPropertyPages*>(this);
@@ -356,20 +356,20 @@ HRESULT TestFilter::GetSizeMax(ULARGE_INTEGER* size) {
 
 HRESULT TestFilter::startTimer() {
     int32_t hr;
-    ComRef<IMfxTimerControl> timer = queryFrom<IMfxTimerControl>(host_.get(), IID_IMfxTimerControl, &hr);
+    ComRef<IMfxTimerControl> timer = queryFrom<IMfxTimerControl>(host_.get(), mfxid::IMfxTimerControl, &hr);
     return timer ? timer->startTimer() : hr;
 }
 
 HRESULT TestFilter::stopTimer() {
     int32_t hr;
-    ComRef<IMfxTimerControl> timer = queryFrom<IMfxTimerControl>(host_.get(), IID_IMfxTimerControl, &hr);
+    ComRef<IMfxTimerControl> timer = queryFrom<IMfxTimerControl>(host_.get(), mfxid::IMfxTimerControl, &hr);
     return timer ? timer->stopTimer() : hr;
 }
 
 HRESULT TestFilter::sendEvent(const MfxEvent* e) {
     if (output_) return output_->sendEvent(0, e);
     int32_t hr;
-    ComRef<IMfxEventOutput> output = queryFrom<IMfxEventOutput>(host_.get(), IID_IMfxEventOutput, &hr);
+    ComRef<IMfxEventOutput> output = queryFrom<IMfxEventOutput>(host_.get(), mfxid::IMfxEventOutput, &hr);
     return output ? output->sendEvent(0, e) : hr;
 }
 
@@ -382,14 +382,14 @@ HRESULT TestFilter::queryHost() {
     if (!host_) return E_UNEXPECTED;
     const int32_t t = h.probeTime;
     IUnknown* host = host_.get();
-    ComRef<IMfxTempoQuery> tempo = queryFrom<IMfxTempoQuery>(host, IID_IMfxTempoQuery, &h.qiResult[0]);
-    ComRef<IMfxMeterQuery> meter = queryFrom<IMfxMeterQuery>(host, IID_IMfxMeterQuery, &h.qiResult[1]);
-    ComRef<IMfxKeyQuery> key = queryFrom<IMfxKeyQuery>(host, IID_IMfxKeyQuery, &h.qiResult[2]);
-    ComRef<IMfxNameProvider> names = queryFrom<IMfxNameProvider>(host, IID_IMfxNameProvider, &h.qiResult[3]);
-    ComRef<IMfxTimerControl> timer = queryFrom<IMfxTimerControl>(host, IID_IMfxTimerControl, &h.qiResult[4]);
-    ComRef<IMfxEventOutput> output = queryFrom<IMfxEventOutput>(host, IID_IMfxEventOutput, &h.qiResult[5]);
+    ComRef<IMfxTempoQuery> tempo = queryFrom<IMfxTempoQuery>(host, mfxid::IMfxTempoQuery, &h.qiResult[0]);
+    ComRef<IMfxMeterQuery> meter = queryFrom<IMfxMeterQuery>(host, mfxid::IMfxMeterQuery, &h.qiResult[1]);
+    ComRef<IMfxKeyQuery> key = queryFrom<IMfxKeyQuery>(host, mfxid::IMfxKeyQuery, &h.qiResult[2]);
+    ComRef<IMfxNameProvider> names = queryFrom<IMfxNameProvider>(host, mfxid::IMfxNameProvider, &h.qiResult[3]);
+    ComRef<IMfxTimerControl> timer = queryFrom<IMfxTimerControl>(host, mfxid::IMfxTimerControl, &h.qiResult[4]);
+    ComRef<IMfxEventOutput> output = queryFrom<IMfxEventOutput>(host, mfxid::IMfxEventOutput, &h.qiResult[5]);
     ComRef<IMfxHostProperties> properties =
-        queryFrom<IMfxHostProperties>(host, IID_IMfxHostProperties, &h.qiResult[6]);
+        queryFrom<IMfxHostProperties>(host, mfxid::IMfxHostProperties, &h.qiResult[6]);
     if (tempo) {
         h.timeBase = tempo->timeBase();
         h.tempoCount = tempo->tempoCount();

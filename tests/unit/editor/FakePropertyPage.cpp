@@ -48,7 +48,7 @@ const char* pageWindowClass() {
 class Factory : public IClassFactory {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (sameGuid(&iid, comid::IUnknown) || IsEqualGUID(iid, IID_IClassFactory)) {
+        if (sameId(&iid, &comid::IUnknown) || IsEqualGUID(iid, IID_IClassFactory)) {
             *out = this;
             return S_OK;
         }
@@ -83,7 +83,7 @@ Page::~Page() {
 }
 
 HRESULT STDMETHODCALLTYPE Page::QueryInterface(REFIID iid, void** out) {
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, comid::IPropertyPage)) {
+    if (sameId(&iid, &comid::IUnknown) || sameId(&iid, &comid::IPropertyPage)) {
         *out = static_cast<IPropertyPage*>(this);
         AddRef();
         return S_OK;
@@ -162,7 +162,7 @@ PageClassRegistration::~PageClassRegistration() {
 }
 
 HRESULT STDMETHODCALLTYPE Provider::QueryInterface(REFIID iid, void** out) {
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, comid::ISpecifyPropertyPages)) {
+    if (sameId(&iid, &comid::IUnknown) || sameId(&iid, &comid::ISpecifyPropertyPages)) {
         *out = static_cast<ISpecifyPropertyPages*>(this);
         AddRef();
         return S_OK;

@@ -21,7 +21,7 @@ class EchoTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(dll.module(), nullptr);
-        filter = dll.create<IMfxFilterPlugin>(CLSID_Echo, IID_IMfxFilterPlugin);
+        filter = dll.create<IMfxFilterPlugin>(CLSID_Echo, mfxid::IMfxFilterPlugin);
         ASSERT_TRUE(filter);
         ASSERT_EQ(filter->QueryInterface(IID_ISampleParameters, params.putVoid()), S_OK);
     }

@@ -23,7 +23,7 @@ HRESULT FilterDll::getClassObject(REFCLSID clsid, REFIID iid, void** out) const 
 }
 
 HRESULT STDMETHODCALLTYPE FakeEventList::QueryInterface(REFIID iid, void** out) {
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, IID_IMfxEventList)) {
+    if (sameId(&iid, &comid::IUnknown) || sameId(&iid, &mfxid::IMfxEventList)) {
         *out = this;
         AddRef();
         return S_OK;
@@ -51,7 +51,7 @@ HRESULT STDMETHODCALLTYPE FakeEventList::get(int32_t index, MfxEvent* out) {
 HRESULT STDMETHODCALLTYPE FakeEventList::allocator(IMfxSysexAllocator** out) { return E_NOTIMPL; }
 
 HRESULT STDMETHODCALLTYPE FakeShortEventList::QueryInterface(REFIID iid, void** out) {
-    if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, IID_IMfxShortEventList)) {
+    if (sameId(&iid, &comid::IUnknown) || sameId(&iid, &mfxid::IMfxShortEventList)) {
         *out = this;
         AddRef();
         return S_OK;
@@ -78,7 +78,7 @@ HRESULT STDMETHODCALLTYPE FakeShortEventList::get(int32_t index, MfxShortEvent* 
 
 HRESULT STDMETHODCALLTYPE FakeHost::QueryInterface(REFIID iid, void** out) {
     asked.push_back(iid);
-    if (sameGuid(&iid, comid::IUnknown) || (answersTempo && sameGuid(&iid, IID_IMfxTempoQuery))) {
+    if (sameId(&iid, &comid::IUnknown) || (answersTempo && sameId(&iid, &mfxid::IMfxTempoQuery))) {
         *out = static_cast<IMfxTempoQuery*>(this);
         AddRef();
         return S_OK;

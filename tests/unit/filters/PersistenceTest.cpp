@@ -81,7 +81,7 @@ TEST_P(PersistenceTest, SavedStateIsMagicVersionAndValuesAndLoadsIntoAFreshFilte
     EXPECT_EQ(values(freshParams.get()), k.changed);
     CLSID id;
     EXPECT_EQ(fresh->GetClassID(&id), S_OK);
-    EXPECT_TRUE(sameGuid(&id, k.clsid));
+    EXPECT_TRUE(sameId(&id, &k.clsid));
 }
 
 TEST_P(PersistenceTest, LoadRefusesAnythingElseAndKeepsTheSetting) {

@@ -55,7 +55,7 @@ TEST_P(ServerTest, ClassFactoryServesFilterAndPageAndRefusesTheRest) {
     ASSERT_NE(canUnload, nullptr);
     EXPECT_EQ(canUnload(), S_OK);
     {
-        ComRef<IMfxFilterPlugin> filter = dll.create<IMfxFilterPlugin>(s.filter, IID_IMfxFilterPlugin);
+        ComRef<IMfxFilterPlugin> filter = dll.create<IMfxFilterPlugin>(s.filter, mfxid::IMfxFilterPlugin);
         ComRef<IPropertyPage> page = dll.create<IPropertyPage>(s.page, IID_IPropertyPage);
         EXPECT_TRUE(filter);
         EXPECT_TRUE(page);
@@ -66,14 +66,14 @@ TEST_P(ServerTest, ClassFactoryServesFilterAndPageAndRefusesTheRest) {
         CAUUID list{};
         ASSERT_EQ(pages->GetPages(&list), S_OK);
         ASSERT_EQ(list.cElems, 1u);
-        EXPECT_TRUE(sameGuid(&list.pElems[0], s.page));
+        EXPECT_TRUE(sameId(&list.pElems[0], &s.page));
         CoTaskMemFree(list.pElems);
         EXPECT_EQ(pages->GetPages(nullptr), E_POINTER);
     }
     EXPECT_EQ(canUnload(), S_OK);
 
     void* out = reinterpret_cast<void*>(0xCAFECAFE);
-    EXPECT_EQ(dll.getClassObject(IID_IMfxEventList, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(dll.getClassObject(mfxid::IMfxEventList, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(dll.getClassObject(s.filter, IID_IClassFactory, nullptr), E_POINTER);
 
@@ -83,7 +83,7 @@ TEST_P(ServerTest, ClassFactoryServesFilterAndPageAndRefusesTheRest) {
     out = reinterpret_cast<void*>(0xCAFECAFE);
     EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IMfxEventList, &out), E_NOINTERFACE);
+    EXPECT_EQ(factory->CreateInstance(nullptr, mfxid::IMfxEventList, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     EXPECT_EQ(canUnload(), S_FALSE) << "the factory itself is alive";
@@ -117,7 +117,7 @@ TEST_P(ServerTest, RegistrationWritesClassAndFilterKeysAndUnregistrationRemovesT
 
     // COM now finds both classes the way the module and its page view create them.
     ComRef<IMfxFilterPlugin> filter;
-    EXPECT_EQ(CoCreateInstance(s.filter, nullptr, CLSCTX_INPROC_SERVER, IID_IMfxFilterPlugin, filter.putVoid()), S_OK);
+    EXPECT_EQ(CoCreateInstance(s.filter, nullptr, CLSCTX_INPROC_SERVER, mfxid::IMfxFilterPlugin, filter.putVoid()), S_OK);
     ComRef<IPropertyPage> page;
     EXPECT_EQ(CoCreateInstance(s.page, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage, page.putVoid()), S_OK);
     filter.reset();

@@ -9,7 +9,7 @@ class TransposeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(dll.module(), nullptr);
-        filter = dll.create<IMfxFilterPlugin>(CLSID_Transpose, IID_IMfxFilterPlugin);
+        filter = dll.create<IMfxFilterPlugin>(CLSID_Transpose, mfxid::IMfxFilterPlugin);
         ASSERT_TRUE(filter);
         ASSERT_EQ(filter->QueryInterface(IID_ISampleParameters, params.putVoid()), S_OK);
     }

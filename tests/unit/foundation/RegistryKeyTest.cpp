@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "entry/RegistryKey.h"
+#include "platform/RegistryKey.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "entry/ModuleEntry.h"
-#include "entry/Warning.h"
+#include "platform/Warning.h"
 
 namespace {
 

@@ -2,8 +2,7 @@
 // blocks, bad registry data and bad records from a filter give a failure, never a crash.
 #include <random>
 
-#include "services/EventListObject.h"
-#include "services/ShortEventListObject.h"
+#include "services/RecordList.h"
 #include "services/SysexAllocator.h"
 #include "unit/instance/ModuleFixture.h"
 
@@ -79,7 +78,7 @@ TEST_F(BadInput, UnreadableOutPointersAreRefusedWhereTheModuleChecksThem) {
     NoAccessPage page;
     EXPECT_EQ(E_POINTER, instance->QueryInterface(hostid::IMidiModule.guid(), page.as<void*>()));
     SysexAllocator& allocator = sysexAllocator();
-    EXPECT_EQ(E_POINTER, allocator.QueryInterface(IID_IMfxSysexAllocator, page.as<void*>()));
+    EXPECT_EQ(E_POINTER, allocator.QueryInterface(mfxid::IMfxSysexAllocator, page.as<void*>()));
 }
 
 TEST_F(BadInput, StateBlocksOfRandomTruncatedAndZeroBytes) {
@@ -165,7 +164,7 @@ TEST(BadFilterInput, NullPointersToTheListsAndTheAllocator) {
         {"list count(null)", list.count(nullptr), E_POINTER},
         {"list get(0, null)", list.get(0, nullptr), E_POINTER},
         {"list allocator(null)", list.allocator(nullptr), E_POINTER},
-        {"list QueryInterface(null)", list.QueryInterface(IID_IMfxEventList, nullptr), E_POINTER},
+        {"list QueryInterface(null)", list.QueryInterface(mfxid::IMfxEventList, nullptr), E_POINTER},
         {"shorts add(null)", shorts.add(nullptr), E_POINTER},
         {"shorts count(null)", shorts.count(nullptr), E_POINTER},
         {"shorts get(0, null)", shorts.get(0, nullptr), E_POINTER},

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "services/EventListObject.h"
+#include "services/RecordList.h"
 #include "services/SysexAllocator.h"
 
 namespace {

@@ -3,8 +3,7 @@
 #include <cstring>
 
 #include "FakeHost.h"
-#include "services/EventListObject.h"
-#include "services/ShortEventListObject.h"
+#include "services/RecordList.h"
 #include "services/SysexAllocator.h"
 
 namespace {
@@ -125,23 +124,23 @@ TEST(EventListObject, InterfacesAndAllocator) {
     EventListObject owned;
     IMfxEventList* list = &owned;
     void* out = reinterpret_cast<void*>(uintptr_t(Sentinel));
-    for (const GUID* iid : {&comid::IUnknown, &IID_IMfxEventList, &IID_IMfxEventList2}) {
+    for (const GUID* iid : {&comid::IUnknown, &mfxid::IMfxEventList, &mfxid::IMfxEventList2}) {
         EXPECT_EQ(S_OK, list->QueryInterface(*iid, &out));
         EXPECT_EQ(static_cast<void*>(list), out);
     }
-    EXPECT_EQ(4, owned.refCount());
-    EXPECT_EQ(E_NOINTERFACE, list->QueryInterface(IID_IMfxShortEventList, &out));
+    EXPECT_EQ(4, owned.referenceCount());
+    EXPECT_EQ(E_NOINTERFACE, list->QueryInterface(mfxid::IMfxShortEventList, &out));
     EXPECT_EQ(nullptr, out);
     for (int i = 0; i < 3; ++i) list->Release();
 
-    const LONG before = sysexAllocator().refCount();
+    const LONG before = sysexAllocator().referenceCount();
     IMfxSysexAllocator* a = nullptr;
     IMfxSysexAllocator* b = nullptr;
     ASSERT_EQ(S_OK, list->allocator(&a));
     ASSERT_EQ(S_OK, list->allocator(&b));
     EXPECT_EQ(a, b);
     EXPECT_EQ(static_cast<IMfxSysexAllocator*>(&sysexAllocator()), a);
-    EXPECT_EQ(before + 2, sysexAllocator().refCount());
+    EXPECT_EQ(before + 2, sysexAllocator().referenceCount());
     a->Release();
     b->Release();
 }
@@ -158,7 +157,7 @@ TEST(EventListObject, MemberObjectOutlivesAnExtraRelease) {
 
 TEST(EventListObject, CountedObjectIsDestroyedByItsLastRelease) {
     const SysexHandle block = newBlock();
-    EventListObject* list = EventListObject::createCounted();
+    auto* list = EventListObject::createCounted();
     ASSERT_NE(nullptr, list);
     const MfxEvent r = withBlock(MfxSysex, block);
     list->add(&r);
@@ -213,12 +212,12 @@ TEST(ShortEventListObject, AddGetCountAndClear) {
 }
 
 TEST(ShortEventListObject, InterfacesAndLifetime) {
-    ShortEventListObject* list = ShortEventListObject::createCounted();
+    auto* list = ShortEventListObject::createCounted();
     ASSERT_NE(nullptr, list);
     void* out = reinterpret_cast<void*>(uintptr_t(Sentinel));
-    EXPECT_EQ(S_OK, list->QueryInterface(IID_IMfxShortEventList, &out));
+    EXPECT_EQ(S_OK, list->QueryInterface(mfxid::IMfxShortEventList, &out));
     EXPECT_EQ(static_cast<void*>(static_cast<IMfxShortEventList*>(list)), out);
-    EXPECT_EQ(E_NOINTERFACE, list->QueryInterface(IID_IMfxEventList, &out));
+    EXPECT_EQ(E_NOINTERFACE, list->QueryInterface(mfxid::IMfxEventList, &out));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(1u, list->Release());
     EXPECT_EQ(0u, list->Release());

@@ -45,13 +45,13 @@ TEST_F(HostContextTest, QueryInterfaceGivesEachTableOnce) {
         void* expected;
     } cases[] = {
         {&comid::IUnknown, static_cast<IMfxTempoQuery*>(context)},
-        {&IID_IMfxTempoQuery, static_cast<IMfxTempoQuery*>(context)},
-        {&IID_IMfxMeterQuery, static_cast<IMfxMeterQuery*>(context)},
-        {&IID_IMfxKeyQuery, static_cast<IMfxKeyQuery*>(context)},
-        {&IID_IMfxNameProvider, static_cast<IMfxNameProvider*>(context)},
-        {&IID_IMfxTimerControl, static_cast<IMfxTimerControl*>(context)},
-        {&IID_IMfxEventOutput, static_cast<IMfxEventOutput*>(context)},
-        {&IID_IMfxHostProperties, static_cast<IMfxHostProperties*>(context)},
+        {&mfxid::IMfxTempoQuery, static_cast<IMfxTempoQuery*>(context)},
+        {&mfxid::IMfxMeterQuery, static_cast<IMfxMeterQuery*>(context)},
+        {&mfxid::IMfxKeyQuery, static_cast<IMfxKeyQuery*>(context)},
+        {&mfxid::IMfxNameProvider, static_cast<IMfxNameProvider*>(context)},
+        {&mfxid::IMfxTimerControl, static_cast<IMfxTimerControl*>(context)},
+        {&mfxid::IMfxEventOutput, static_cast<IMfxEventOutput*>(context)},
+        {&mfxid::IMfxHostProperties, static_cast<IMfxHostProperties*>(context)},
     };
     std::vector<void*> seen;
     for (const Case& c : cases) {
@@ -61,22 +61,22 @@ TEST_F(HostContextTest, QueryInterfaceGivesEachTableOnce) {
         EXPECT_EQ(c.expected, out);
         seen.push_back(out);
     }
-    EXPECT_EQ(1 + 8, context->refCount());
+    EXPECT_EQ(1 + 8, context->referenceCount());
     for (void* p : seen) static_cast<IUnknown*>(p)->Release();
     EXPECT_EQ(context->primary(), seen[0]);
     EXPECT_EQ(context->eventOutput(), seen[6]);
 
-    for (const GUID* iid : {&IID_IMfxEventList, &IID_IMfxSysexAllocator, &IID_IMfxNameTable}) {
+    for (const GUID* iid : {&mfxid::IMfxEventList, &mfxid::IMfxSysexAllocator, &mfxid::IMfxNameTable}) {
         void* out = reinterpret_cast<void*>(uintptr_t(Sentinel));
         EXPECT_EQ(E_NOINTERFACE, context->primary()->QueryInterface(*iid, &out));
         EXPECT_EQ(nullptr, out);
     }
-    EXPECT_EQ(E_POINTER, context->primary()->QueryInterface(IID_IMfxTempoQuery, nullptr));
-    EXPECT_EQ(1, context->refCount());
+    EXPECT_EQ(E_POINTER, context->primary()->QueryInterface(mfxid::IMfxTempoQuery, nullptr));
+    EXPECT_EQ(1, context->referenceCount());
 }
 
 TEST_F(HostContextTest, RealTimeConversion) {
-    auto tempo = query<IMfxTempoQuery>(context, IID_IMfxTempoQuery);
+    auto tempo = query<IMfxTempoQuery>(context, mfxid::IMfxTempoQuery);
     struct Case {
         int32_t hostRealTime, expected;
     } cases[] = {{1999, 1}, {-1999, -1}, {2000, 2}, {999, 0}, {-1000, -1}};
@@ -91,7 +91,7 @@ TEST_F(HostContextTest, RealTimeConversion) {
 }
 
 TEST_F(HostContextTest, TempoValuesComeFromTheHost) {
-    auto tempo = query<IMfxTempoQuery>(context, IID_IMfxTempoQuery);
+    auto tempo = query<IMfxTempoQuery>(context, mfxid::IMfxTempoQuery);
     host.timeBaseAnswer = 960;
     host.tempoCountAnswer = 3;
     host.tempoIndexAnswer = 2;
@@ -116,7 +116,7 @@ TEST_F(HostContextTest, TempoValuesComeFromTheHost) {
 }
 
 TEST_F(HostContextTest, TempoAtTheCurrentPosition) {
-    auto tempo = query<IMfxTempoQuery>(context, IID_IMfxTempoQuery);
+    auto tempo = query<IMfxTempoQuery>(context, mfxid::IMfxTempoQuery);
     host.positionAnswer = 7680;
     host.song.tempo = 100000;
     host.calls.clear();
@@ -128,7 +128,7 @@ TEST_F(HostContextTest, TempoAtTheCurrentPosition) {
 }
 
 TEST_F(HostContextTest, MeasuresAndBeatsCountFromOne) {
-    auto meter = query<IMfxMeterQuery>(context, IID_IMfxMeterQuery);
+    auto meter = query<IMfxMeterQuery>(context, mfxid::IMfxMeterQuery);
     int32_t m = S, b = S, t = S;
     EXPECT_EQ(S_OK, meter->timeToMeasure(100, &m, &b, &t));
     EXPECT_EQ(1, m);
@@ -159,7 +159,7 @@ TEST_F(HostContextTest, MeasuresAndBeatsCountFromOne) {
 }
 
 TEST_F(HostContextTest, MeterFromTheSongRecord) {
-    auto meter = query<IMfxMeterQuery>(context, IID_IMfxMeterQuery);
+    auto meter = query<IMfxMeterQuery>(context, mfxid::IMfxMeterQuery);
     EXPECT_EQ(0, meter->meterIndexAt(5000));
     EXPECT_EQ(1, meter->meterCount());
     struct Case {
@@ -183,7 +183,7 @@ TEST_F(HostContextTest, MeterFromTheSongRecord) {
 }
 
 TEST_F(HostContextTest, KeyIsAlwaysTheFirst) {
-    auto key = query<IMfxKeyQuery>(context, IID_IMfxKeyQuery);
+    auto key = query<IMfxKeyQuery>(context, mfxid::IMfxKeyQuery);
     EXPECT_EQ(0, key->keyIndexAt(999));
     EXPECT_EQ(1, key->keyCount());
     int32_t a = S, b = S;
@@ -196,7 +196,7 @@ TEST_F(HostContextTest, KeyIsAlwaysTheFirst) {
 }
 
 TEST_F(HostContextTest, NameProviderMakesListsOfEachKind) {
-    auto names = query<IMfxNameProvider>(context, IID_IMfxNameProvider);
+    auto names = query<IMfxNameProvider>(context, mfxid::IMfxNameProvider);
     struct Case {
         HRESULT (STDMETHODCALLTYPE IMfxNameProvider::*method)(IMfxNameTableList**);
         const char* name5;
@@ -217,7 +217,7 @@ TEST_F(HostContextTest, NameProviderMakesListsOfEachKind) {
 }
 
 TEST_F(HostContextTest, TimerPeriodAndSwitch) {
-    auto timer = query<IMfxTimerControl>(context, IID_IMfxTimerControl);
+    auto timer = query<IMfxTimerControl>(context, mfxid::IMfxTimerControl);
     int32_t period = S;
     host.period = 0;
     EXPECT_EQ(S_OK, timer->timerPeriod(&period));
@@ -300,7 +300,7 @@ TEST_F(HostContextTest, SentSysexKeepsItsBlock) {
 }
 
 TEST_F(HostContextTest, PositionIsTheOneProperty) {
-    auto properties = query<IMfxHostProperties>(context, IID_IMfxHostProperties);
+    auto properties = query<IMfxHostProperties>(context, mfxid::IMfxHostProperties);
     host.positionAnswer = 4242;
     struct Case {
         uint32_t flags;
@@ -341,7 +341,7 @@ TEST_F(HostContextTest, TableSlotsInOrder) {
 
 TEST_F(HostContextTest, LastReleaseFromAnyTableDestroys) {
     IMfxEventOutput* output = nullptr;
-    ASSERT_EQ(S_OK, context->primary()->QueryInterface(IID_IMfxEventOutput, reinterpret_cast<void**>(&output)));
+    ASSERT_EQ(S_OK, context->primary()->QueryInterface(mfxid::IMfxEventOutput, reinterpret_cast<void**>(&output)));
     EXPECT_EQ(1u, context->Release());
     context = nullptr;
     EXPECT_EQ(5, host.refs);

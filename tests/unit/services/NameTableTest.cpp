@@ -97,16 +97,16 @@ TEST(NameTableList, EveryIndexGivesAFreshTableOfTheKind) {
 TEST(NameTableList, QueryInterface) {
     auto* list = new NameTableList(0);
     void* out = reinterpret_cast<void*>(uintptr_t(Sentinel));
-    EXPECT_EQ(S_OK, list->QueryInterface(IID_IMfxNameTableList, &out));
+    EXPECT_EQ(S_OK, list->QueryInterface(mfxid::IMfxNameTableList, &out));
     EXPECT_EQ(static_cast<void*>(static_cast<IMfxNameTableList*>(list)), out);
-    EXPECT_EQ(E_NOINTERFACE, list->QueryInterface(IID_IMfxNameTable, &out));
+    EXPECT_EQ(E_NOINTERFACE, list->QueryInterface(mfxid::IMfxNameTable, &out));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(1u, list->Release());
     IMfxNameTable* table = nullptr;
     list->table(0, &table);
-    EXPECT_EQ(S_OK, table->QueryInterface(IID_IMfxNameTable, &out));
+    EXPECT_EQ(S_OK, table->QueryInterface(mfxid::IMfxNameTable, &out));
     EXPECT_EQ(static_cast<void*>(table), out);
-    EXPECT_EQ(E_NOINTERFACE, table->QueryInterface(IID_IMfxNameTableList, &out));
+    EXPECT_EQ(E_NOINTERFACE, table->QueryInterface(mfxid::IMfxNameTableList, &out));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(1u, table->Release());
     EXPECT_EQ(0u, table->Release());

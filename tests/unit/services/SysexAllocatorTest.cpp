@@ -122,16 +122,16 @@ TEST(SysexAllocator, ResizeCopiesTheSmallerSizeAndKeepsTheOld) {
 
 TEST(SysexAllocator, QueryInterface) {
     IMfxSysexAllocator* a = filterView();
-    const LONG start = sysexAllocator().refCount();
+    const LONG start = sysexAllocator().referenceCount();
     void* out = reinterpret_cast<void*>(uintptr_t(Sentinel));
-    EXPECT_EQ(S_OK, a->QueryInterface(IID_IMfxSysexAllocator, &out));
+    EXPECT_EQ(S_OK, a->QueryInterface(mfxid::IMfxSysexAllocator, &out));
     EXPECT_EQ(static_cast<void*>(a), out);
     EXPECT_EQ(S_OK, a->QueryInterface(comid::IUnknown, &out));
     EXPECT_EQ(static_cast<void*>(a), out);
-    EXPECT_EQ(start + 2, sysexAllocator().refCount());
-    EXPECT_EQ(E_NOINTERFACE, a->QueryInterface(IID_IMfxEventList, &out));
+    EXPECT_EQ(start + 2, sysexAllocator().referenceCount());
+    EXPECT_EQ(E_NOINTERFACE, a->QueryInterface(mfxid::IMfxEventList, &out));
     EXPECT_EQ(nullptr, out);
-    EXPECT_EQ(E_POINTER, a->QueryInterface(IID_IMfxSysexAllocator, nullptr));
+    EXPECT_EQ(E_POINTER, a->QueryInterface(mfxid::IMfxSysexAllocator, nullptr));
 
     // A read-only out pointer is refused without writing.
     void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
@@ -139,21 +139,21 @@ TEST(SysexAllocator, QueryInterface) {
     *static_cast<uint32_t*>(page) = Sentinel;
     DWORD old;
     ASSERT_TRUE(VirtualProtect(page, 4096, PAGE_READONLY, &old));
-    EXPECT_EQ(E_POINTER, a->QueryInterface(IID_IMfxSysexAllocator, static_cast<void**>(page)));
+    EXPECT_EQ(E_POINTER, a->QueryInterface(mfxid::IMfxSysexAllocator, static_cast<void**>(page)));
     EXPECT_EQ(Sentinel, *static_cast<uint32_t*>(page));
     VirtualFree(page, 0, MEM_RELEASE);
 
-    EXPECT_EQ(start + 2, sysexAllocator().refCount());
+    EXPECT_EQ(start + 2, sysexAllocator().referenceCount());
     a->Release();
     a->Release();
 }
 
 TEST(SysexAllocator, ReleaseFromZeroGivesMinusOne) {
     IMfxSysexAllocator* a = filterView();
-    const LONG start = sysexAllocator().refCount();
+    const LONG start = sysexAllocator().referenceCount();
     for (LONG i = 0; i < start; ++i) a->Release();
     for (LONG i = 0; i > start; --i) a->AddRef();
-    ASSERT_EQ(0, sysexAllocator().refCount());
+    ASSERT_EQ(0, sysexAllocator().referenceCount());
     EXPECT_EQ(ULONG(-1), a->Release());
     EXPECT_EQ(ULONG(-2), a->Release());
     SysexHandle h = make(1);  // the object keeps working

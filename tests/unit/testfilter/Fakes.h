@@ -50,7 +50,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         *out = nullptr;
-        if (!sameGuid(&iid, comid::IUnknown) && !sameGuid(&iid, IID_IMfxEventList)) return E_NOINTERFACE;
+        if (!sameId(&iid, &comid::IUnknown) && !sameId(&iid, &mfxid::IMfxEventList)) return E_NOINTERFACE;
         *out = this;
         AddRef();
         return S_OK;
@@ -110,11 +110,11 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         *out = nullptr;
-        if (sameGuid(&iid, comid::IUnknown) || sameGuid(&iid, IID_IMfxTempoQuery))
+        if (sameId(&iid, &comid::IUnknown) || sameId(&iid, &mfxid::IMfxTempoQuery))
             *out = static_cast<IMfxTempoQuery*>(this);
-        else if (sameGuid(&iid, IID_IMfxTimerControl))
+        else if (sameId(&iid, &mfxid::IMfxTimerControl))
             *out = static_cast<IMfxTimerControl*>(this);
-        else if (sameGuid(&iid, IID_IMfxEventOutput))
+        else if (sameId(&iid, &mfxid::IMfxEventOutput))
             *out = static_cast<IMfxEventOutput*>(this);
         if (!*out) return E_NOINTERFACE;
         ++refs;
@@ -157,7 +157,7 @@ public:
     LONG refs = 1;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         *out = nullptr;
-        if (!sameGuid(&iid, comid::IUnknown) && !sameGuid(&iid, comid::IPropertyPageSite)) return E_NOINTERFACE;
+        if (!sameId(&iid, &comid::IUnknown) && !sameId(&iid, &comid::IPropertyPageSite)) return E_NOINTERFACE;
         *out = this;
         ++refs;
         return S_OK;

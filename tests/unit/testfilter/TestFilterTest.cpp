@@ -120,7 +120,7 @@ protected:
 
     ComRef<IMfxFilterPlugin> create(const GUID& clsid = CLSID_TestFilter1) {
         ComRef<IMfxFilterPlugin> f;
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMfxFilterPlugin, f.putVoid()), S_OK);
+        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, mfxid::IMfxFilterPlugin, f.putVoid()), S_OK);
         return f;
     }
     ComRef<IPropertyPage> createPage(const GUID& clsid = CLSID_TestFilterPage1) {
@@ -161,7 +161,7 @@ TEST_F(TestFilterTest, RegisterServerWritesClassAndFilterKeysAndUnregisterRemove
         EXPECT_FALSE(Key(filterKey(*c.clsid)).exists()) << c.name;
     }
     ComRef<IMfxFilterPlugin> none;
-    EXPECT_EQ(CoCreateInstance(CLSID_TestFilter1, nullptr, CLSCTX_INPROC_SERVER, IID_IMfxFilterPlugin, none.putVoid()),
+    EXPECT_EQ(CoCreateInstance(CLSID_TestFilter1, nullptr, CLSCTX_INPROC_SERVER, mfxid::IMfxFilterPlugin, none.putVoid()),
               REGDB_E_CLASSNOTREG);
 }
 
@@ -217,7 +217,7 @@ TEST_F(TestFilterTest, EachFilterClassCreatesAnObjectThatLogsCreationAndDestruct
 TEST_F(TestFilterTest, CreationFailsWithTheScriptedResult) {
     ctl.SetResult(TfCreate, E_OUTOFMEMORY);
     ComRef<IMfxFilterPlugin> f;
-    EXPECT_EQ(CoCreateInstance(CLSID_TestFilter1, nullptr, CLSCTX_INPROC_SERVER, IID_IMfxFilterPlugin, f.putVoid()),
+    EXPECT_EQ(CoCreateInstance(CLSID_TestFilter1, nullptr, CLSCTX_INPROC_SERVER, mfxid::IMfxFilterPlugin, f.putVoid()),
               E_OUTOFMEMORY);
     EXPECT_FALSE(f);
     EXPECT_EQ(ctl.counts().filtersCreated, 0);
@@ -235,19 +235,19 @@ TEST_F(TestFilterTest, OptionalInterfacesFollowTheScript) {
         SCOPED_TRACE(c.flags);
         ctl.SetInterfaces(c.flags);
         ComRef<IMfxFilterPlugin> f = create();
-        EXPECT_EQ(bool(query<IMfxOutputConnect>(f.get(), IID_IMfxOutputConnect)), c.output);
+        EXPECT_EQ(bool(query<IMfxOutputConnect>(f.get(), mfxid::IMfxOutputConnect)), c.output);
         EXPECT_EQ(bool(query<ISpecifyPropertyPages>(f.get(), comid::ISpecifyPropertyPages)), c.pages);
         EXPECT_EQ(bool(query<IPersistStream>(f.get(), comid::IPersistStream)), c.persist);
-        EXPECT_FALSE(query<IUnknown>(f.get(), IID_IMfxEventList));
+        EXPECT_FALSE(query<IUnknown>(f.get(), mfxid::IMfxEventList));
     }
 }
 
 TEST_F(TestFilterTest, QueriesAreLoggedOnlyWhenAskedFor) {
     ComRef<IMfxFilterPlugin> f = create();
-    query<IMfxOutputConnect>(f.get(), IID_IMfxOutputConnect);
+    query<IMfxOutputConnect>(f.get(), mfxid::IMfxOutputConnect);
     ctl.SetLogQueries(1);
     query<IPersistStream>(f.get(), comid::IPersistStream);
-    query<IUnknown>(f.get(), IID_IMfxEventList);
+    query<IUnknown>(f.get(), mfxid::IMfxEventList);
     EXPECT_EQ(ctl.log({TfQueryInterface}),
               (Lines{"QueryInterface(IPersistStream)", "QueryInterface({FF76F7C2-F166-11D1-A8E0-0000A0090DAF})"}));
 }
@@ -388,7 +388,7 @@ TEST_F(TestFilterTest, EventOutputFromSetEventOutputCarriesScriptedSends) {
     ctl.AddAction(TfFilterEvents, TfActionSendEvent, &sent);
     FakeHostContext host, output;
     ComRef<IMfxFilterPlugin> f = create();
-    ComRef<IMfxOutputConnect> connect = query<IMfxOutputConnect>(f.get(), IID_IMfxOutputConnect);
+    ComRef<IMfxOutputConnect> connect = query<IMfxOutputConnect>(f.get(), mfxid::IMfxOutputConnect);
     ASSERT_EQ(f->attachHost(static_cast<IMfxTempoQuery*>(&host)), S_OK);
     ASSERT_EQ(connect->setEventOutput(static_cast<IMfxEventOutput*>(&output)), S_OK);
     FakeEventList in, out;
@@ -504,7 +504,7 @@ TEST_F(TestFilterTest, ScriptedExceptionsAreRaisedAtEachSiteAndCaughtByTheGuard)
     } cases[] = {
         {TfCreate, "create",
          [](TestFilterTest&, Objects& o) {
-             return CoCreateInstance(CLSID_TestFilter1, nullptr, CLSCTX_INPROC_SERVER, IID_IMfxFilterPlugin,
+             return CoCreateInstance(CLSID_TestFilter1, nullptr, CLSCTX_INPROC_SERVER, mfxid::IMfxFilterPlugin,
                                      o.filter.putVoid());
          }},
         {TfAttachHost, "attachHost(host)",
@@ -586,7 +586,7 @@ TEST_F(TestFilterTest, ScriptedExceptionsAreRaisedAtEachSiteAndCaughtByTheGuard)
             Objects o;
             if (c.site != TfCreate) o.filter = create();
             if (c.site != TfCreate && c.site != TfDestroy) {
-                o.connect = query<IMfxOutputConnect>(o.filter.get(), IID_IMfxOutputConnect);
+                o.connect = query<IMfxOutputConnect>(o.filter.get(), mfxid::IMfxOutputConnect);
                 o.pages = query<ISpecifyPropertyPages>(o.filter.get(), comid::ISpecifyPropertyPages);
                 o.persist = query<IPersistStream>(o.filter.get(), comid::IPersistStream);
             }

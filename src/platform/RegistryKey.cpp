@@ -1,4 +1,4 @@
-#include "entry/RegistryKey.h"
+#include "platform/RegistryKey.h"
 
 #include <cstdio>
 #include <cstring>

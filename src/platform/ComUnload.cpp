@@ -1,4 +1,4 @@
-#include "entry/ComUnload.h"
+#include "platform/ComUnload.h"
 
 #include <objbase.h>
 

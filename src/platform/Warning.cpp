@@ -1,9 +1,9 @@
-#include "entry/Warning.h"
+#include "platform/Warning.h"
 
 #include <windows.h>
 #include <cstring>
 
-#include "entry/ModuleEntry.h"
+#include "platform/ModuleHandle.h"
 
 int showWarning(const char* text) {
     char path[MAX_PATH + 1];

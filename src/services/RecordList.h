@@ -1,0 +1,172 @@
+// The event lists the module passes to a filter: one object over either record
+// format, MfxEvent for sequenced calls and MfxShortEvent for live ones.
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+#include <new>
+
+#include "host/ComObject.h"
+#include "host/ObjectList.h"
+#include "interfaces/MfxInterfaces.h"
+#include "services/SysexAllocator.h"
+
+// What a list needs to know of its record format.
+template <class Record>
+struct RecordTraits;
+
+template <>
+struct RecordTraits<MfxEvent> {
+    static const GUID* firstId() { return &mfxid::IMfxEventList; }
+    static const GUID* secondId() { return &mfxid::IMfxEventList2; }
+    // Records of types 8, 9 and 10 carry a sysex block.
+    static bool blockOf(const MfxEvent& e, SysexHandle* block) {
+        if (e.type != MfxSysex && e.type != MfxBlock9 && e.type != MfxBlock10) return false;
+        *block = mfxdata::blockHandle(e);
+        return true;
+    }
+};
+
+template <>
+struct RecordTraits<MfxShortEvent> {
+    static const GUID* firstId() { return &mfxid::IMfxShortEventList; }
+    static const GUID* secondId() { return nullptr; }
+    static bool blockOf(const MfxShortEvent&, SysexHandle*) { return false; }
+};
+
+// Frees each distinct block of handles[0..count) once; sorts the handles.
+void freeBlocksOnce(SysexHandle* handles, size_t count);
+
+// A member or local list by default: its owner destroys it and a filter's extra
+// Release never does. createCounted gives the heap kind, destroyed by its last Release.
+template <class Record, class Interface, class Policy = lifetime::Member<0>>
+class RecordList : public ComObject<RecordList<Record, Interface, Policy>, Policy, Interface> {
+    using Base = ComObject<RecordList<Record, Interface, Policy>, Policy, Interface>;
+    using Traits = RecordTraits<Record>;
+
+public:
+    using Counted = RecordList<Record, Interface, lifetime::Counted>;
+
+    RecordList() = default;
+    ~RecordList() override {
+        clear();
+        while (spare_) {
+            ListNode* n = spare_;
+            spare_ = n->next;
+            delete static_cast<Node*>(n);
+        }
+    }
+    // Count 1, the caller's; null when out of memory.
+    static Counted* createCounted() { return new (std::nothrow) Counted(); }
+
+    static const InterfaceEntry* interfaceTable() {
+        // A format with one identifier ends the table at its null second one.
+        static const InterfaceEntry table[] = {
+            Base::template entry<Interface>(&comid::IUnknown),
+            Base::template entry<Interface>(Traits::firstId()),
+            Base::template entry<Interface>(Traits::secondId()),
+            Base::end(),
+        };
+        return table;
+    }
+
+    HRESULT STDMETHODCALLTYPE add(const Record* event) override {
+        if (!event) return E_POINTER;
+        Node* node = static_cast<Node*>(spare_);
+        if (node) {
+            spare_ = node->next;
+            --spareCount_;
+            node->next = nullptr;
+            node->record = *event;
+        } else {
+            node = new (std::nothrow) Node(*event);
+            if (!node) return E_OUTOFMEMORY;
+        }
+        records_.addTail(node);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE count(int32_t* out) override {
+        if (!out) return E_POINTER;
+        *out = records_.count();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get(int32_t index, Record* out) override {
+        if (!out) return E_POINTER;
+        const Node* node = nodeAt(index);
+        if (!node) return E_UNEXPECTED;
+        *out = node->record;
+        return S_OK;
+    }
+    // Slot 6 of IMfxEventList (overrides it there); a plain member of the short list.
+    HRESULT STDMETHODCALLTYPE allocator(IMfxSysexAllocator** out) {
+        if (!out) return E_POINTER;
+        SysexAllocator& allocator = sysexAllocator();
+        allocator.AddRef();
+        *out = &allocator;
+        return S_OK;
+    }
+
+    // Frees the records' sysex blocks (each block once, even when another list holds
+    // it too), then empties the list.
+    void clear() {
+        freeBlocks();
+        while (ListNode* n = records_.first()) {
+            records_.remove(n);
+            if (spareCount_ < maxSpare) {
+                n->next = spare_;
+                spare_ = n;
+                ++spareCount_;
+            } else {
+                delete static_cast<Node*>(n);
+            }
+        }
+        cursorNode_ = nullptr;
+        cursorIndex_ = -1;
+    }
+    int32_t size() const { return records_.count(); }
+
+private:
+    struct Node : ListNode {
+        explicit Node(const Record& r) : record(r) {}
+        Record record;
+    };
+    // Cleared nodes kept for later adds, so a list used call after call allocates
+    // nothing once it has grown.
+    static const int32_t maxSpare = 4096;
+
+    const Node* nodeAt(int32_t index) {
+        if (index < 0 || index >= records_.count()) return nullptr;
+        if (cursorNode_ && index == cursorIndex_ + 1) {
+            cursorNode_ = static_cast<const Node*>(cursorNode_->next);
+        } else if (!(cursorNode_ && index == cursorIndex_)) {
+            cursorNode_ = static_cast<const Node*>(records_.nodeAt(index));
+        }
+        cursorIndex_ = index;
+        return cursorNode_;
+    }
+
+    void freeBlocks() {
+        size_t n = 0;
+        SysexHandle block = 0;
+        for (ListNode* node = records_.first(); node; node = node->next)
+            if (Traits::blockOf(static_cast<Node*>(node)->record, &block)) ++n;
+        if (n == 0) return;
+        SysexHandle* handles = new (std::nothrow) SysexHandle[n];
+        if (!handles) return;  // better a leaked block than one freed twice
+        size_t i = 0;
+        for (ListNode* node = records_.first(); node; node = node->next)
+            if (Traits::blockOf(static_cast<Node*>(node)->record, &block)) handles[i++] = block;
+        freeBlocksOnce(handles, n);
+        delete[] handles;
+    }
+
+    ObjectList records_;
+    // Where the last get ended, so that reading in order does not walk the list each time.
+    const Node* cursorNode_ = nullptr;
+    int32_t cursorIndex_ = -1;
+    ListNode* spare_ = nullptr;
+    int32_t spareCount_ = 0;
+};
+
+using EventListObject = RecordList<MfxEvent, IMfxEventList>;
+using ShortEventListObject = RecordList<MfxShortEvent, IMfxShortEventList>;
