@@ -14,15 +14,15 @@ export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 rm -rf "$WINEPREFIX"
-mkdir -p "$WINEPREFIX"  # the persistent server below starts in it
 
-# One Wine session for the whole run: a persistent server, booted once. Otherwise
-# every test program that finds no server starts a new session, with its boot-time
-# services, which costs minutes where 32-bit code runs under emulation.
+# Boot the prefix and let the boot finish, then keep one persistent server for the
+# whole run: a test program that finds no server starts a whole new session, with
+# its start-up services, which costs minutes where 32-bit code runs under emulation.
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   set -u
-  wineserver -p
   wineboot -i >/dev/null 2>&1
+  wineserver -w
+  wineserver -p
   ctest --test-dir "$PAL_BUILD_DIR" --output-on-failure "$@"
   rc=$?
   wineserver -k || true
