@@ -69,18 +69,18 @@ bool ReferenceHost::fillSongInfo(int32_t time, SongInfo* out) const {
 }
 
 int32_t ReferenceHost::misdirect(Via via, int32_t slot) {
-    std::lock_guard<std::mutex> g(misdirectedLock_);
+    ScopedLock g(misdirectedLock_);
     misdirected_.push_back({via, slot});
     return 1;
 }
 
 int32_t ReferenceHost::misdirectedCalls() const {
-    std::lock_guard<std::mutex> g(misdirectedLock_);
+    ScopedLock g(misdirectedLock_);
     return static_cast<int32_t>(misdirected_.size());
 }
 
 std::vector<ReferenceHost::Misdirected> ReferenceHost::misdirected() const {
-    std::lock_guard<std::mutex> g(misdirectedLock_);
+    ScopedLock g(misdirectedLock_);
     return misdirected_;
 }
 

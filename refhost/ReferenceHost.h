@@ -10,11 +10,11 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 #include "EventStore.h"
 #include "TimeMap.h"
+#include "WinSync.h"
 #include "interfaces/HostInterfaces.h"
 
 class ReferenceHost : public IUnknown {
@@ -199,6 +199,6 @@ private:
     std::atomic<int32_t> timerPeriod_{0};
     std::atomic<int32_t> setActiveCalls_{0};
     std::atomic<uint32_t> lastActive_{0};
-    mutable std::mutex misdirectedLock_;
+    mutable Lock misdirectedLock_;
     std::vector<Misdirected> misdirected_;
 };

@@ -6,7 +6,7 @@
 
 namespace {
 
-using Guard = std::lock_guard<std::mutex>;
+using Guard = ScopedLock;
 
 int32_t saturate(int64_t v) {
     if (v > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();

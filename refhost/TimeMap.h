@@ -10,8 +10,9 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <vector>
+
+#include "WinSync.h"
 
 class TimeMap {
 public:
@@ -64,7 +65,7 @@ private:
     void renumberMeters();
     int64_t ticksPerBeat(const Meter& m) const;
 
-    mutable std::mutex lock_;
+    mutable Lock lock_;
     int32_t timeBase_ = 480;
     std::vector<Tempo> tempos_;  // sorted by time, first at 0
     std::vector<Meter> meters_;  // sorted by time, first at 0

@@ -12,7 +12,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   updated=0
 fi
 
-for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 cmake ninja-build wine wine32:i386 \
+for p in g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 cmake ninja-build wine wine32:i386 \
          xvfb xauth googletest midicsv python3; do
   have "$p" || need+=("$p")
 done
@@ -39,7 +39,7 @@ if ! wine --version >/dev/null 2>&1; then
   wine --version >/dev/null
 fi
 
-command -v i686-w64-mingw32-g++-posix >/dev/null
+command -v i686-w64-mingw32-g++-win32 >/dev/null
 command -v wine >/dev/null
 command -v xvfb-run >/dev/null
 echo "setup: toolchain ready"

@@ -8,6 +8,7 @@
 #include "common/ParameterPage.h"
 #include "common/Registration.h"
 #include "common/ServerModule.h"
+#include "interfaces/RuntimeRelease.h"
 
 #define SAMPLE_FILTER_SERVER(FilterType, filterClsid, pageClsid, displayName)                        \
     namespace {                                                                                   \
@@ -17,12 +18,13 @@
     };                                                                                            \
     HRESULT createPage(REFIID iid, void** out) { return createParameterPage(L"" displayName, iid, out); } \
     }                                                                                             \
-    extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {                    \
+    extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {           \
         if (reason == DLL_PROCESS_ATTACH) {                                                       \
             server::setInstance(instance);                                                        \
             DisableThreadLibraryCalls(instance);                                                  \
         } else if (reason == DLL_PROCESS_DETACH) {                                                \
             ParameterPage::unregisterWindowClass();                                               \
+            releaseRuntimeAtUnload(reason, reserved);                                             \
         }                                                                                         \
         return TRUE;                                                                              \
     }                                                                                             \

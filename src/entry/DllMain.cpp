@@ -2,7 +2,12 @@
 #include <windows.h>
 
 #include "entry/ModuleEntry.h"
+#include "guard/Guard.h"
+#include "interfaces/RuntimeRelease.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    return moduleEntry(instance, reason) ? TRUE : FALSE;
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    const bool ok = moduleEntry(instance, reason);
+    if (reason == DLL_PROCESS_DETACH) guard::releaseThreadSlot();
+    releaseRuntimeAtUnload(reason, reserved);
+    return ok ? TRUE : FALSE;
 }

@@ -2,6 +2,8 @@
 
 #include <winternl.h>
 
+#include <cstdint>
+
 namespace guard {
 namespace {
 
@@ -12,7 +14,25 @@ struct Frame {
     DWORD code;
 };
 
-thread_local DWORD lastCode = 0;
+// The per-thread last code lives in a TLS slot of our own, given back at unload:
+// the runtime's emulated thread_local would lose one slot per load.
+volatile LONG slot = LONG(TLS_OUT_OF_INDEXES);
+
+DWORD slotIndex() {
+    const LONG current = slot;
+    if (current != LONG(TLS_OUT_OF_INDEXES)) return DWORD(current);
+    const DWORD fresh = TlsAlloc();
+    if (fresh == TLS_OUT_OF_INDEXES) return fresh;
+    const LONG before = InterlockedCompareExchange(&slot, LONG(fresh), LONG(TLS_OUT_OF_INDEXES));
+    if (before == LONG(TLS_OUT_OF_INDEXES)) return fresh;
+    TlsFree(fresh);  // another thread was first
+    return DWORD(before);
+}
+
+void setLastCode(DWORD code) {
+    const DWORD index = slotIndex();
+    if (index != TLS_OUT_OF_INDEXES) TlsSetValue(index, reinterpret_cast<void*>(uintptr_t(code)));
+}
 
 EXCEPTION_REGISTRATION_RECORD* currentHead() {
     EXCEPTION_REGISTRATION_RECORD* head;
@@ -46,11 +66,23 @@ __attribute__((noinline)) bool runGuarded(void (*fn)(void*), void* context, DWOR
         return true;
     }
     setHead(f->record.Next);
-    lastCode = f->code;
+    setLastCode(f->code);
     if (code) *code = f->code;
     return false;
 }
 
-DWORD lastCaughtCode() { return lastCode; }
+DWORD lastCaughtCode() {
+    const LONG index = slot;
+    if (index == LONG(TLS_OUT_OF_INDEXES)) return 0;
+    const DWORD error = GetLastError();
+    const DWORD code = DWORD(uintptr_t(TlsGetValue(DWORD(index))));
+    SetLastError(error);
+    return code;
+}
+
+void releaseThreadSlot() {
+    const LONG index = InterlockedExchange(&slot, LONG(TLS_OUT_OF_INDEXES));
+    if (index != LONG(TLS_OUT_OF_INDEXES)) TlsFree(DWORD(index));
+}
 
 }  // namespace guard

@@ -15,6 +15,8 @@ bool runGuarded(void (*fn)(void*), void* context, DWORD* code = nullptr);
 
 // The code of the last exception caught on this thread (0 when none yet).
 DWORD lastCaughtCode();
+// Gives back the slot that keeps those codes; for the library's unload.
+void releaseThreadSlot();
 
 // Runs f() under the guard; true when it returned normally.
 template <class F>

@@ -8,6 +8,7 @@
 #include "Registration.h"
 #include "TestFilter.h"
 #include "TestPropertyPage.h"
+#include "interfaces/RuntimeRelease.h"
 
 using namespace testfilter;
 
@@ -15,12 +16,13 @@ namespace {
 bool validSite(int32_t site) { return site >= 0 && site < TfSiteCount; }
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         setModuleInstance(instance);
         DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH) {
         TestPropertyPage::unregisterWindowClass();
+        releaseRuntimeAtUnload(reason, reserved);
     }
     return TRUE;
 }

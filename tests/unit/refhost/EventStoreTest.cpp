@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <thread>
 #include <vector>
 
 #include "EventStore.h"
+#include "WinSync.h"
 
 namespace {
 
@@ -217,7 +217,7 @@ TEST(EventStore, ThreadsShareOneStore) {
             store.releaseEvent(h);
         }
     };
-    std::thread t1(work), t2(work);
+    Thread t1(work), t2(work);
     t1.join();
     t2.join();
     EXPECT_EQ(store.createdCount(), 4000);

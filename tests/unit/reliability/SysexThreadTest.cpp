@@ -7,10 +7,10 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
-#include <mutex>
 #include <random>
-#include <thread>
 #include <vector>
+
+#include "WinSync.h"
 
 #include "services/RecordList.h"
 #include "services/SysexAllocator.h"
@@ -39,7 +39,7 @@ TEST(SysexAllocatorThreads, CreateResizeAndReadWhileTheHostFrees) {
     const size_t liveBefore = allocator.liveCount();
     const int workers = 4, perWorker = 20000;
 
-    std::mutex handedLock;
+    Lock handedLock;
     std::deque<SysexHandle> handed;         // given to the host, which frees them
     std::vector<SysexHandle> recentlyHanded;  // read again by the workers while the host frees them
     std::atomic<int> refusedOwn{0}, wrongContent{0}, madeBlocks{0}, lateReadsOk{0}, lateReadsRefused{0};
@@ -80,7 +80,7 @@ TEST(SysexAllocatorThreads, CreateResizeAndReadWhileTheHostFrees) {
             // resizing it answers a clean refusal or a faithful copy.
             SysexHandle late = 0;
             {
-                std::lock_guard<std::mutex> hold(handedLock);
+                ScopedLock hold(handedLock);
                 handed.push_back(block);
                 if (resized) handed.push_back(resized);
                 if (!recentlyHanded.empty()) late = recentlyHanded[random() % recentlyHanded.size()];
@@ -91,7 +91,7 @@ TEST(SysexAllocatorThreads, CreateResizeAndReadWhileTheHostFrees) {
                 SysexHandle copy = 0;
                 if (allocator.resize(late, 16, &copy) == S_OK) {
                     ++lateReadsOk;
-                    std::lock_guard<std::mutex> hold(handedLock);
+                    ScopedLock hold(handedLock);
                     handed.push_back(copy);
                 } else {
                     ++lateReadsRefused;
@@ -101,8 +101,8 @@ TEST(SysexAllocatorThreads, CreateResizeAndReadWhileTheHostFrees) {
         ++finished;
     };
 
-    std::vector<std::thread> threads;
-    for (int w = 0; w < workers; ++w) threads.emplace_back(worker, 1000 + w);
+    std::vector<Thread> threads;
+    for (int w = 0; w < workers; ++w) threads.emplace_back([&worker, w] { worker(1000 + w); });
 
     // The host thread: batches of handed blocks go into lists, some twice, and are cleared.
     int cleared = 0;
@@ -111,7 +111,7 @@ TEST(SysexAllocatorThreads, CreateResizeAndReadWhileTheHostFrees) {
         const bool done = finished == workers;
         std::vector<SysexHandle> batch;
         {
-            std::lock_guard<std::mutex> hold(handedLock);
+            ScopedLock hold(handedLock);
             while (!handed.empty() && batch.size() < 50) {
                 batch.push_back(handed.front());
                 handed.pop_front();
@@ -119,7 +119,7 @@ TEST(SysexAllocatorThreads, CreateResizeAndReadWhileTheHostFrees) {
         }
         if (batch.empty()) {
             if (done) break;
-            std::this_thread::yield();
+            SwitchToThread();
             continue;
         }
         EventListObject list;
@@ -131,7 +131,7 @@ TEST(SysexAllocatorThreads, CreateResizeAndReadWhileTheHostFrees) {
         list.clear();
         cleared += int(batch.size());
     }
-    for (std::thread& t : threads) t.join();
+    for (Thread& t : threads) t.join();
 
     EXPECT_EQ(refusedOwn.load(), 0);
     EXPECT_EQ(wrongContent.load(), 0);

@@ -3,10 +3,10 @@
 #include <atomic>
 #include <cstring>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "FakeHost.h"
+#include "WinSync.h"
 #include "services/SysexAllocator.h"
 
 namespace {
@@ -181,7 +181,7 @@ TEST(SysexAllocator, ThreadsCreatingAndFreeingLoseNothing) {
     const int Threads = 4, PerThread = 2000;
     std::vector<std::vector<SysexHandle>> made(Threads);
     std::atomic<int> failures{0};
-    std::vector<std::thread> workers;
+    std::vector<Thread> workers;
     for (int t = 0; t < Threads; ++t) {
         workers.emplace_back([&, t] {
             for (int i = 0; i < PerThread; ++i) {
