@@ -181,6 +181,36 @@ public:
             ->type_name("N")
             ->check(numberIn(1, 100000000, "--events wants a count from 1 to 100000000"));
 
+        CLI::App* validate = command("validate", "checks a filter through the module, level by level", Command::Validate);
+        filterOption(validate);
+        validate->add_option("--level", o.level, "1 load, 3 processing, 5 transport and state, 7 editor, 8 fuzz, "
+                                                  "10 stress and timing; each includes the lower (default 5)")
+            ->type_name("1..10")
+            ->check(numberIn(1, 10, "--level wants a level from 1 to 10"));
+        validate->add_option("--seed", o.seed, "seed of the generated input (default 1)")
+            ->type_name("N")
+            ->check(numberIn(0, INT32_MAX, "--seed wants a number from 0 up"));
+        validate->add_option("--repeat", o.repeat, "rounds of each check, with the seeds after it (default 1)")
+            ->type_name("N")
+            ->check(numberIn(1, 1000, "--repeat wants a count from 1 to 1000"));
+        validate->add_option("--timeout-ms", o.timeoutMs, "a check still running after this fails as hung (default 60000)")
+            ->type_name("N")
+            ->check(numberIn(100, 3600000, "--timeout-ms wants milliseconds from 100 to 3600000"));
+        validate->add_option("--stress-events", o.stressEvents, "events of the stress check (default 1000000)")
+            ->type_name("N")
+            ->check(numberIn(1000, 100000000, "--stress-events wants a count from 1000 to 100000000"));
+        validate->add_option("--only", o.only, "run this one check (names in the README)")->type_name("CHECK");
+        validate->add_option("--json", o.report, "also write the report as JSON to FILE, or only it to stdout (-)")
+            ->type_name("FILE|-");
+        validate->add_option("--run-check", o.runCheck)->group("");
+        validate->add_flag("--direct", o.direct)->group("");
+
+        CLI::App* scan = command("scan", "the registered MFX filters, their files and cached verdicts", Command::Scan);
+        scan->add_flag("--json", o.json, "print them as JSON");
+
+        CLI::App* forget = command("forget", "removes cached verdicts, so that the next load probes again", Command::Forget);
+        forget->add_option("CLSID", o.clsid, "the filter whose verdict goes");
+        forget->add_flag("--all", o.all, "every cached verdict");
     }
 
     std::string topHelp() const { return app_.help(); }
@@ -271,10 +301,17 @@ private:
             }
             if (!parseHexBytes(words_, o.bytes, error)) return false;
             break;
+        case Command::Forget:
+            if (o.all == !o.clsid.empty()) {
+                error = "forget wants one CLSID or --all";
+                return false;
+            }
+            break;
         default:
             break;
         }
-        bool needsFilter = o.command == Command::Render || o.command == Command::Live || o.command == Command::Editor;
+        bool needsFilter = o.command == Command::Render || o.command == Command::Live ||
+                           o.command == Command::Editor || o.command == Command::Validate;
         if (needsFilter && o.filter.empty()) {
             error = name + " wants --filter NAME|CLSID";
             return false;
