@@ -31,12 +31,13 @@ class NoteBalance {
 public:
     void add(const EventData& event);
     int32_t sounding() const { return sounding_; }
-    std::string first() const { return first_; }
+    // The earliest note still sounding, in words; "" when none is.
+    std::string first() const;
 
 private:
     int32_t open_[16 * 128] = {};
+    int32_t since_[16 * 128] = {};  // time of the oldest open note of each channel and key
     int32_t sounding_ = 0;
-    std::string first_;
 };
 
 // The validate command: the checks up to the level, one child process each.
