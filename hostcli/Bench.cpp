@@ -38,25 +38,6 @@ std::vector<uint8_t> transposeState(int32_t semitones) {
     return s;
 }
 
-MfxEvent toRecord(const midifile::Event& e) {
-    MfxEvent r;
-    std::memset(&r, 0, sizeof r);
-    r.time = int32_t(e.tick);
-    r.channel = e.channel();
-    if (e.kind == midifile::EventKind::Note) {
-        r.type = MfxNote;
-        r.data[0] = e.data1;
-        r.data[1] = e.data2;
-        r.data[2] = e.releaseVelocity;
-        mfxdata::setNoteDuration(r, e.duration);
-    } else {
-        r.type = MfxController;
-        r.data[0] = e.data1;
-        r.data[1] = e.data2;
-    }
-    return r;
-}
-
 // The filter alone: ready input lists, one per block, and one output list emptied after each call.
 bool directPath(const GUID& clsid, const midifile::Song& song, double& seconds, uint64_t& outCount,
                 std::string& error) {
@@ -71,8 +52,8 @@ bool directPath(const GUID& clsid, const midifile::Song& song, double& seconds, 
     const size_t blocks = (end + kBlock) / kBlock;
     std::unique_ptr<EventListObject[]> inputs(new EventListObject[blocks]);
     for (const midifile::Event& e : events) {
-        const MfxEvent record = toRecord(e);
-        inputs[e.tick / kBlock].add(&record);
+        MfxEvent r;
+        if (mfxRecord(e, r)) inputs[e.tick / kBlock].add(&r);
     }
     EventListObject output;
     outCount = 0;
@@ -126,6 +107,35 @@ double hostOperationsNs(int32_t n) {
     });
     host->Release();
     return ns;
+}
+
+// Live messages one at a time: from onEvent to the host's outputEventNow of the first event
+// the filter gave back for it, in microseconds. Messages without output are counted apart.
+std::vector<double> liveLatencies(Session& session, int32_t messages, int32_t& silent) {
+    EventStore& store = session.host()->events();
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<double> micros;
+    micros.reserve(size_t(messages));
+    silent = 0;
+    for (int32_t i = 0; i < messages; ++i) {
+        // Note-ons and their note-offs in turn, over 16 channels.
+        uint32_t status = uint32_t((i & 1) ? 0x80 : 0x90) | uint32_t(i / 2 % 16);
+        HostEvent h = store.newEvent(0, status, uint32_t(36 + i / 2 % 48), (i & 1) ? 0 : 100);
+        store.markLive(h, true);
+        session.host()->resetFirstOutputNow();
+        LARGE_INTEGER sent;
+        QueryPerformanceCounter(&sent);
+        session.module()->onEvent(h);
+        int64_t heard = session.host()->firstOutputNow();
+        store.discard(h);
+        store.takeOutput();
+        if (!heard)
+            ++silent;
+        else
+            micros.push_back(double(heard - sent.QuadPart) * 1e6 / double(frequency.QuadPart));
+    }
+    return micros;
 }
 
 }  // namespace
@@ -216,6 +226,16 @@ int runBench(const Options& o) {
     double perMillion = result.seconds * 1e6 / double(result.eventsIn);
     std::printf("render         %9.3f s for 1,000,000 events%s  target < 2 s: %s\n", perMillion,
                 o.events == 1000000 ? "" : " (scaled)", verdict(perMillion < 2.0));
+    int32_t silent = 0;
+    const int32_t liveMessages = 20000;
+    std::vector<double> latency = liveLatencies(session, liveMessages, silent);
+    if (latency.empty()) {
+        std::printf("live latency   not measured: the filter output nothing for %d live messages\n", liveMessages);
+    } else {
+        std::printf("live latency   %9.2f us median, %.2f us 99th percentile  (onEvent to outputEventNow, %d messages%s)\n",
+                    percentile(latency, 0.5), percentile(latency, 0.99), liveMessages,
+                    silent ? (", " + std::to_string(silent) + " without output").c_str() : "");
+    }
 
     // State: the filter's own block round-tripped, then blocks of 1 KiB and 1 MiB offered to setState.
     std::vector<uint8_t> state;

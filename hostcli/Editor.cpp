@@ -41,13 +41,6 @@ bool parseSize(const std::string& text, TemplateView& view) {
     return true;
 }
 
-struct Window {
-    HWND handle = nullptr;
-    ~Window() {
-        if (handle && IsWindow(handle)) DestroyWindow(handle);
-    }
-};
-
 bool closed = false;
 
 LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
@@ -59,18 +52,6 @@ LRESULT CALLBACK frameProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
         return 0;
     }
     return DefWindowProcA(hwnd, message, w, l);
-}
-
-void pump(DWORD milliseconds) {
-    DWORD until = GetTickCount() + milliseconds;
-    MSG msg;
-    while (int32_t(until - GetTickCount()) > 0) {
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        Sleep(10);
-    }
 }
 
 // The window's pixels as RGB rows, from the screen or, failing that, by PrintWindow.
@@ -154,36 +135,58 @@ bool parseTemplate(const std::string& text, std::string& templateName, std::vect
     return true;
 }
 
-int runEditor(const Options& o) {
-    std::string error;
-    Session session;
-    if (!session.open(o.modulePath, o.filter, error)) return fail(error);
+void pumpMessages(DWORD milliseconds) {
+    DWORD until = GetTickCount() + milliseconds;
+    MSG msg;
+    do {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(10);
+    } while (int32_t(until - GetTickCount()) > 0);
+}
+
+EditorFrame::~EditorFrame() {
+    view_.reset();
+    if (top_ && IsWindow(top_)) DestroyWindow(top_);
+}
+
+bool EditorFrame::open(Session& session, std::string& error) {
     const std::string& filterName = session.filterClass().name;
     ComRef<IEditorDescription> editor(session.query<IEditorDescription>(hostid::IEditorDescription));
     ComRef<IViewFactory> factory(session.query<IViewFactory>(hostid::IViewFactory));
-    if (!editor || !factory) return fail("the filter \"" + filterName + "\" offers no editor interfaces");
-
+    if (!editor || !factory) {
+        error = "the filter \"" + filterName + "\" offers no editor interfaces";
+        return false;
+    }
     char templateName[256] = {};
     int32_t size = 0;
-    if (editor->getTemplate("editor", templateName, nullptr, &size) != 0 || size <= 1 || size > 65536)
-        return fail("the filter \"" + filterName + "\" has no editor");
+    if (editor->getTemplate("editor", templateName, nullptr, &size) != 0 || size <= 1 || size > 65536) {
+        error = "the filter \"" + filterName + "\" has no editor";
+        return false;
+    }
     std::vector<char> text(size_t(size) + 1, 0);
     int32_t size2 = size;
-    if (editor->getTemplate("editor", templateName, text.data(), &size2) != 0 || size2 != size)
-        return fail("the filter \"" + filterName + "\" gave no editor template");
-    std::string name;
-    std::vector<TemplateView> views;
-    if (!parseTemplate(std::string(text.data(), strnlen(text.data(), text.size())), name, views, error))
-        return fail(error);
+    if (editor->getTemplate("editor", templateName, text.data(), &size2) != 0 || size2 != size) {
+        error = "the filter \"" + filterName + "\" gave no editor template";
+        return false;
+    }
+    if (!parseTemplate(std::string(text.data(), strnlen(text.data(), text.size())), name_, views_, error))
+        return false;
 
     int clientWidth = 0, clientHeight = 0;
-    const TemplateView* pageView = nullptr;
-    for (const TemplateView& v : views) {
+    page_ = views_.size();
+    for (size_t i = 0; i < views_.size(); ++i) {
+        const TemplateView& v = views_[i];
         clientWidth = std::max(clientWidth, v.x + v.width);
         clientHeight = std::max(clientHeight, v.y + v.height);
-        if (v.name == "propertyPages") pageView = &v;
+        if (v.name == "propertyPages") page_ = i;
     }
-    if (!pageView) return fail("the editor template of \"" + filterName + "\" has no \"propertyPages\" view");
+    if (page_ == views_.size()) {
+        error = "the editor template of \"" + filterName + "\" has no \"propertyPages\" view";
+        return false;
+    }
 
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA cls = {};
@@ -202,63 +205,80 @@ int runEditor(const Options& o) {
     RECT frame = {0, 0, clientWidth, clientHeight};
     AdjustWindowRectEx(&frame, style, FALSE, WS_EX_CONTROLPARENT);
     std::string title = "palisander-host: " + filterName;
-    Window top;
-    top.handle = CreateWindowExA(WS_EX_CONTROLPARENT, cls.lpszClassName, title.c_str(), style, 40, 40,
-                                 frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance,
-                                 nullptr);
-    if (!top.handle) return fail("cannot create the host window");
-    HWND pageParent = nullptr;
-    for (const TemplateView& v : views) {
-        if (&v == pageView) {
-            pageParent = CreateWindowExA(WS_EX_CONTROLPARENT, pane.lpszClassName, "", WS_CHILD | WS_VISIBLE, v.x,
-                                         v.y, v.width, v.height, top.handle, nullptr, instance, nullptr);
+    top_ = CreateWindowExA(WS_EX_CONTROLPARENT, cls.lpszClassName, title.c_str(), style, 40, 40,
+                           frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, nullptr);
+    if (!top_) {
+        error = "cannot create the host window";
+        return false;
+    }
+    for (size_t i = 0; i < views_.size(); ++i) {
+        const TemplateView& v = views_[i];
+        if (i == page_) {
+            pane_ = CreateWindowExA(WS_EX_CONTROLPARENT, pane.lpszClassName, "", WS_CHILD | WS_VISIBLE, v.x, v.y,
+                                    v.width, v.height, top_, nullptr, instance, nullptr);
         } else {
             // The host's own views (the preset bar): a placeholder showing the view's data.
             std::string label = v.data.empty() ? v.name : v.data;
             CreateWindowExA(0, "STATIC", label.c_str(), WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE | WS_BORDER,
-                            v.x, v.y, v.width, v.height, top.handle, nullptr, instance, nullptr);
+                            v.x, v.y, v.width, v.height, top_, nullptr, instance, nullptr);
         }
     }
-    if (!pageParent) return fail("cannot create the window for the filter's page");
+    if (!pane_) {
+        error = "cannot create the window for the filter's page";
+        return false;
+    }
+    const TemplateView& p = views_[page_];
+    ViewRect rect = {p.x, p.y, p.x + p.width, p.y + p.height};
+    if (factory->createView("propertyPages", &rect, view_.put()) != 0 || !view_) {
+        error = "the module did not create the \"propertyPages\" view of \"" + filterName + "\"";
+        return false;
+    }
+    return true;
+}
 
-    ViewRect rect = {pageView->x, pageView->y, pageView->x + pageView->width, pageView->y + pageView->height};
-    ComRef<IModuleView> view;
-    if (factory->createView("propertyPages", &rect, view.put()) != 0 || !view)
-        return fail("the module did not create the \"propertyPages\" view of \"" + filterName + "\"");
-    if (view->attachToParent(pageParent) != S_OK) {
+int runEditor(const Options& o) {
+    std::string error;
+    Session session;
+    if (!session.open(o.modulePath, o.filter, error)) return fail(error);
+    const std::string& filterName = session.filterClass().name;
+    EditorFrame frame;
+    if (!frame.open(session, error)) return fail(error);
+    IModuleView* view = frame.view();
+    if (view->attachToParent(frame.pane()) != S_OK) {
         view->detachFromParent();
         return fail("the page of \"" + filterName + "\" could not be shown");
     }
-    ShowWindow(top.handle, SW_SHOW);
-    UpdateWindow(top.handle);
-    SetForegroundWindow(top.handle);
+    HWND top = frame.window();
+    ShowWindow(top, SW_SHOW);
+    UpdateWindow(top);
+    SetForegroundWindow(top);
 
     int rc = 0;
     if (!o.screenshot.empty()) {
-        pump(700);
+        pumpMessages(700);
         int width = 0, height = 0;
         std::vector<uint8_t> rgb;
-        if (!capture(top.handle, width, height, rgb)) {
+        if (!capture(top, width, height, rgb)) {
             error = "cannot capture the editor window";
             rc = 1;
         } else if (!writeFileAtomically(o.screenshot, encodePng(width, height, rgb), error)) {
             rc = 1;
         } else {
             std::printf("editor of \"%s\" (%dx%d template \"%s\") saved to %s\n", filterName.c_str(),
-                        pageView->width, pageView->height, name.c_str(), o.screenshot.c_str());
+                        frame.pageView().width, frame.pageView().height, frame.templateName().c_str(),
+                        o.screenshot.c_str());
         }
     } else {
         std::printf("editor of \"%s\" is open; close its window to quit\n", filterName.c_str());
         std::fflush(stdout);
         MSG msg;
         while (!closed && GetMessageA(&msg, nullptr, 0, 0) > 0) {
-            if (IsDialogMessageA(top.handle, &msg)) continue;
+            if (IsDialogMessageA(top, &msg)) continue;
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
     }
     view->detachFromParent();
-    view.reset();
     if (rc) return fail(error);
     return 0;
 }

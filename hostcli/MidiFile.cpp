@@ -103,6 +103,11 @@ bool parseTrack(const uint8_t* data, size_t size, Track& track, Song& song, std:
                 if (error.empty()) error = format("meta event at byte %lld runs past the end of the chunk", (long long)at);
                 return false;
             }
+            if (type >= 0x80) {
+                // Meta types are 7-bit; what the writer could not write back is refused here.
+                error = format("meta event at byte %lld has type 0x%02llX (meta types end at 0x7F)", (long long)at, type);
+                return false;
+            }
             if (type == 0x2F) {
                 track.endTick = tick;
                 ended = true;

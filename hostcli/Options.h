@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
-enum class Command { Help, List, Render, Live, Editor, Bench };
+enum class Command { Help, List, Render, Live, Editor, Bench, Validate, Scan, Forget };
 
 struct Options {
     Command command = Command::Help;
+    std::string helpText;    // Help: what to print (the whole program's or one command's)
     std::string modulePath;  // --module: empty means palisander.dll beside the program
     std::string filter;      // --filter NAME|CLSID
-    // list
+    // list, scan
     bool json = false;
     // render
     std::string input, output;
@@ -26,9 +27,23 @@ struct Options {
     std::string screenshot;
     // bench
     int32_t events = 1000000;
+    // validate
+    int32_t level = 5;          // checks of this level and below
+    uint32_t seed = 1;
+    int32_t repeat = 1;         // rounds of each check, seeds counting up
+    int32_t timeoutMs = 60000;  // per check process
+    int32_t stressEvents = 1000000;
+    std::string only;           // one check by name, whatever the level
+    std::string report;         // --json FILE, or "-" for stdout
+    std::string runCheck;       // one check in this process (how the validator runs its children)
+    bool direct = false;        // ... on the filter without the module, to name the failing call
+    // forget
+    std::string clsid;
+    bool all = false;
 };
 
-// False with a one-line reason in error.
+// False with a one-line reason in error. "--help" after a command, "help [COMMAND]" or no
+// arguments at all give Command::Help with the text to print.
 bool parseOptions(const std::vector<std::string>& args, Options& out, std::string& error);
 
 // "START:LENGTH" or "START:LENGTH:TIMES"; START >= 0, LENGTH >= 1, TIMES >= 1.
@@ -45,5 +60,3 @@ struct MidiMessage {
 // Channel messages only: sysex and system bytes are refused with a reason.
 bool splitMessages(const std::vector<uint8_t>& bytes, std::vector<MidiMessage>& out, std::string& error);
 int dataByteCount(uint8_t status);
-
-const char* usageText();

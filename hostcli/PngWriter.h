@@ -1,4 +1,4 @@
-// Writes 24-bit RGB pixels as a PNG file (stored deflate blocks: no compression library needed).
+// Writes 24-bit RGB pixels as a PNG file, compressed with zlib.
 #pragma once
 
 #include <cstdint>
@@ -8,5 +8,5 @@
 // rgb holds width * height * 3 bytes, rows top to bottom. False with a message on failure.
 bool writePng(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb, std::string* error);
 
-// Encodes to memory; exposed for tests.
+// Encodes to memory (empty when zlib fails); exposed for tests.
 std::vector<uint8_t> encodePng(int width, int height, const std::vector<uint8_t>& rgb);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <map>
 
@@ -59,6 +60,15 @@ bool stderrIsTerminal() { return GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == 
 
 }  // namespace
 
+double secondsNow() { return now(); }
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    size_t k = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
+    std::nth_element(v.begin(), v.begin() + long(k), v.end());
+    return v[k];
+}
+
 void loadTimeMap(ReferenceHost& host, const midifile::Song& song) {
     TimeMap& map = host.timeMap();
     map.clear();
@@ -85,21 +95,65 @@ std::vector<const midifile::Event*> playableEvents(const midifile::Song& song) {
     return events;
 }
 
+const char* notCarriedReason(const midifile::Event& e) {
+    // The host's notes carry their ends: a note-off the reader could not pair has nothing to end.
+    if (e.kind == midifile::EventKind::Channel && (e.status & 0xF0) == 0x80) return "note-offs without a sounding note";
+    if (e.kind == midifile::EventKind::Sysex && e.bytes.empty()) return "empty sysex messages";
+    return nullptr;
+}
+
 HostEvent newHostEvent(EventStore& store, const midifile::Event& e) {
+    if (notCarriedReason(e)) return 0;
     int32_t tick = int32_t(e.tick);
     switch (e.kind) {
     case midifile::EventKind::Note:
         return store.newNote(tick, e.channel(), e.data1, e.data2, e.duration, e.releaseVelocity);
     case midifile::EventKind::Channel:
-        // A note-off without its note: the host's notes carry their ends, so it is not played.
-        if ((e.status & 0xF0) == 0x80) return 0;
         return store.newEvent(tick, e.status, e.data1, e.data2);
     case midifile::EventKind::Sysex:
-        return e.bytes.empty() ? 0 : store.newSysex(tick, e.bytes);
+        return store.newSysex(tick, e.bytes);
     case midifile::EventKind::Meta:
         break;
     }
     return 0;
+}
+
+bool mfxRecord(const midifile::Event& e, MfxEvent& out) {
+    std::memset(&out, 0, sizeof out);
+    out.time = int32_t(e.tick);
+    out.channel = e.channel();
+    switch (e.kind) {
+    case midifile::EventKind::Note:
+        out.type = MfxNote;
+        out.data[0] = e.data1;
+        out.data[1] = e.data2;
+        out.data[2] = e.releaseVelocity;
+        mfxdata::setNoteDuration(out, e.duration);
+        return true;
+    case midifile::EventKind::Channel:
+        switch (e.status & 0xF0) {
+        case 0xA0: out.type = MfxKeyAftertouch; break;
+        case 0xB0: out.type = MfxController; break;
+        case 0xC0:
+            out.type = MfxProgramChange;
+            mfxdata::writeU16(out, 12, 0xFFFF);  // no bank
+            break;
+        case 0xD0:
+            out.type = MfxChannelPressure;
+            out.data[1] = e.data1;
+            return true;
+        case 0xE0:
+            out.type = MfxPitchWheel;
+            mfxdata::writeU16(out, 10, uint16_t(int16_t((e.data2 - 64) * 128 + e.data1)));
+            return true;
+        default: return false;
+        }
+        out.data[0] = e.data1;
+        out.data[1] = (e.status & 0xF0) == 0xC0 ? 0 : e.data2;
+        return true;
+    default:
+        return false;
+    }
 }
 
 midifile::Track outputTrack(std::vector<EventData> events, uint32_t minEnd) {
@@ -188,10 +242,13 @@ bool renderSong(IMidiModule* module, ReferenceHost& host, const midifile::Song& 
     loadTimeMap(host, song);
     EventStore& store = host.events();
     const std::vector<const midifile::Event*> events = playableEvents(song);
+    for (const midifile::Event* e : events)
+        if (const char* why = notCarriedReason(*e)) ++result.notCarried[why];
 
     std::vector<EventData> collected;
     auto collect = [&](int64_t shift) {
         for (OutputRecord& r : store.takeOutput()) {
+            if (settings.inspect) settings.inspect(r.event);
             r.event.time = int32_t(std::min<int64_t>(r.event.time + shift, 0x7FFFFFFF));
             collected.push_back(std::move(r.event));
             ++result.eventsOut;
@@ -288,9 +345,17 @@ int runRender(const Options& o) {
 
     double songSeconds = double(result.songMicros) / 1e6;
     double rate = result.seconds > 0 ? double(result.eventsIn) / result.seconds : 0;
-    std::printf("%s -> %s through \"%s\": %llu events in, %llu out, song %d:%04.1f (%lu ticks), rendered in %.1f ms, %.0f events/s\n",
+    std::string dropped;
+    uint64_t droppedCount = 0;
+    for (const auto& reason : result.notCarried) {
+        dropped += (dropped.empty() ? "" : ", ") + std::to_string(reason.second) + " " + reason.first;
+        droppedCount += reason.second;
+    }
+    if (droppedCount) dropped = "; " + std::to_string(droppedCount) + " input events not carried (" + dropped + ")";
+    std::printf("%s -> %s through \"%s\": %llu events in, %llu out, song %d:%04.1f (%lu ticks), rendered in %.1f ms, %.0f events/s%s\n",
                 o.input.c_str(), o.output.c_str(), session.filterClass().name.c_str(),
                 (unsigned long long)result.eventsIn, (unsigned long long)result.eventsOut, int(songSeconds / 60),
-                std::fmod(songSeconds, 60.0), (unsigned long)result.songTicks, result.seconds * 1000, rate);
+                std::fmod(songSeconds, 60.0), (unsigned long)result.songTicks, result.seconds * 1000, rate,
+                dropped.c_str());
     return 0;
 }

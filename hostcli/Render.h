@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "MidiFile.h"
 #include "Options.h"
 #include "interfaces/HostInterfaces.h"
+#include "interfaces/MfxInterfaces.h"
 
 class ReferenceHost;
 
@@ -19,6 +21,8 @@ struct RenderSettings {
     bool loop = false;
     int32_t loopStart = 0, loopLength = 0, loopTimes = 2;  // the cycle is played loopTimes times
     int32_t idleCalls = 1;                                 // idle process calls after each block
+    // Sees every event the module output, before it is collected; may be empty.
+    std::function<void(const EventData&)> inspect;
     // Called now and then with the share done (0 to 1); may be empty.
     std::function<void(double)> progress;
 };
@@ -32,7 +36,14 @@ struct RenderResult {
     uint64_t processCalls = 0;
     double seconds = 0;       // the playing itself, without building the output
     double moduleSeconds = 0; // of that, inside the module's calls (with the host operations it calls)
+    std::map<std::string, uint64_t> notCarried;  // input events the host could not play, by reason
 };
+
+// A steady clock in seconds (the performance counter).
+double secondsNow();
+
+// The value below which a share p (0 to 1) of the values lie; 0 for none.
+double percentile(std::vector<double> values, double p);
 
 // The song's tempo and meter changes as the host's time map (division as time base).
 void loadTimeMap(ReferenceHost& host, const midifile::Song& song);
@@ -42,6 +53,12 @@ std::vector<const midifile::Event*> playableEvents(const midifile::Song& song);
 
 // Creates one host event for a song event (host-owned); 0 for kinds the host does not play.
 HostEvent newHostEvent(EventStore& store, const midifile::Event& e);
+// Why a playable song event makes no host event; null when it makes one.
+const char* notCarriedReason(const midifile::Event& e);
+
+// The MFX record a filter driven directly gets for a song event; false for sysex and metas,
+// which need a host's sysex blocks.
+bool mfxRecord(const midifile::Event& e, MfxEvent& out);
 
 // The module's output as a track: a 0x90 event with a duration is a note; one with
 // velocity 0 ends the oldest open note of its key and channel that has none; an

@@ -6,11 +6,16 @@
 #include "interfaces/ComExtras.h"
 
 Session::~Session() {
-    if (module_) {
-        if (initialized_) module_->terminate();
-        module_->Release();
-    }
+    close();
     if (host_) host_->Release();
+}
+
+void Session::close() {
+    if (!module_) return;
+    if (initialized_) module_->terminate();
+    module_->Release();
+    module_ = nullptr;
+    initialized_ = false;
 }
 
 bool Session::open(const std::string& modulePath, const std::string& filter, std::string& error) {

@@ -25,6 +25,9 @@ public:
     const PluginClass& filterClass() const { return class_; }
     ModuleLoader& loader() { return loader_; }
 
+    // Terminates and releases the filter, keeping the host and its account of events.
+    void close();
+
     // The module's other interfaces (null when it has none); the caller releases.
     template <class T>
     T* query(const UniqueId& iid) const {

@@ -7,6 +7,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -16,25 +17,10 @@
 #include "ModuleLoader.h"
 #include "Options.h"
 #include "Render.h"
+#include "Scan.h"
+#include "Validate.h"
 
 namespace {
-
-std::string jsonText(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
 
 int runList(const Options& o) {
     ModuleLoader loader;
@@ -45,12 +31,10 @@ int runList(const Options& o) {
     }
     const std::vector<PluginClass>& classes = loader.classes();
     if (o.json) {
-        std::printf("{\"factory\": %s, \"classes\": [", jsonText(loader.factoryName()).c_str());
-        for (size_t i = 0; i < classes.size(); ++i)
-            std::printf("%s\n  {\"clsid\": %s, \"name\": %s, \"category\": %s}", i ? "," : "",
-                        jsonText(guidText(classes[i].classId)).c_str(), jsonText(classes[i].name).c_str(),
-                        jsonText(classes[i].category).c_str());
-        std::printf("%s]}\n", classes.empty() ? "" : "\n");
+        nlohmann::json list = nlohmann::json::array();
+        for (const PluginClass& c : classes)
+            list.push_back({{"clsid", guidText(c.classId)}, {"name", c.name}, {"category", c.category}});
+        std::printf("%s\n", nlohmann::json({{"factory", loader.factoryName()}, {"classes", list}}).dump(2).c_str());
         return 0;
     }
     std::printf("%s: %u class%s\n", loader.factoryName().c_str(), unsigned(classes.size()),
@@ -85,7 +69,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.command == Command::Help) {
-        std::fputs(usageText(), args.empty() ? stderr : stdout);
+        std::fputs(options.helpText.c_str(), args.empty() ? stderr : stdout);
         return args.empty() ? 2 : 0;
     }
     OleSession ole;
@@ -99,6 +83,9 @@ int main(int argc, char** argv) {
     case Command::Live: return runLive(options);
     case Command::Editor: return runEditor(options);
     case Command::Bench: return runBench(options);
+    case Command::Validate: return options.runCheck.empty() ? runValidate(options) : runValidateCheck(options);
+    case Command::Scan: return runScan(options);
+    case Command::Forget: return runForget(options);
     case Command::Help: break;
     }
     return 2;

@@ -68,6 +68,11 @@ public:
     // Fills the record for time; false (nothing written) for a null record.
     bool fillSongInfo(int32_t time, SongInfo* out) const;
 
+    // The performance counter at the first outputEventNow since the last reset (0: none since),
+    // for the latency of the live path.
+    void resetFirstOutputNow() { firstOutputNow_ = 0; }
+    int64_t firstOutputNow() const { return firstOutputNow_; }
+
     int32_t misdirectedCalls() const;
     std::vector<Misdirected> misdirected() const;
 
@@ -94,6 +99,7 @@ private:
             return store().outputEvent(e, host_->position_, V);
         }
         int32_t STDMETHODCALLTYPE outputEventNow(HostEvent e) override {
+            host_->stampOutputNow();
             return store().outputEventNow(e, host_->position_, V);
         }
         int32_t STDMETHODCALLTYPE setEventTime(HostEvent e, int32_t t) override {
@@ -178,6 +184,12 @@ private:
         ReferenceHost* host_;
     };
 
+    void stampOutputNow() {
+        if (firstOutputNow_) return;
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        firstOutputNow_ = now.QuadPart;
+    }
     int32_t misdirect(Via via, int32_t slot);
     int32_t timerPeriodVia(Via via);
     int32_t songInfoVia(Via via, int32_t time, SongInfo* out);
@@ -199,6 +211,7 @@ private:
     std::atomic<int32_t> timerPeriod_{0};
     std::atomic<int32_t> setActiveCalls_{0};
     std::atomic<uint32_t> lastActive_{0};
+    std::atomic<int64_t> firstOutputNow_{0};
     mutable Lock misdirectedLock_;
     std::vector<Misdirected> misdirected_;
 };

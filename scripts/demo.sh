@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The demo: set up, build, make a Wine prefix, register the sample filters, list the
 # module's classes, render examples/demo.mid through Transpose (+5) and Echo, show the
-# first notes before and after, take editor screenshots, run the benchmark. The files
-# end up in build/demo-output.
+# first notes before and after, take editor screenshots, run the benchmark, validate both
+# filters at level 10 and show the catalogue. The files end up in build/demo-output.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${PAL_BUILD_DIR:-$root/build}
@@ -55,6 +55,14 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   host editor --filter Echo --screenshot "$PAL_OUT/editor-echo.png"
   echo
   host bench | tee "$PAL_OUT/bench.txt"
+  echo
+  for f in Transpose Echo; do
+    lower=$(echo "$f" | tr A-Z a-z)
+    host validate --filter "$f" --level 10 --json "$PAL_OUT/validate-$lower.json" | tee "$PAL_OUT/validate-$lower.txt" ||
+      echo "demo: validate found faults in $f"
+    echo
+  done
+  host scan | tee "$PAL_OUT/scan.txt"
   wineserver -k 2>/dev/null || true
 '
 echo

@@ -142,9 +142,97 @@ colours = set(raw[y * (w * 3 + 1) + 1 + x * 3: y * (w * 3 + 1) + 4 + x * 3] for 
 assert len(colours) > 3, colours
 PY
 
+# ---- validate: both samples pass every level ----
+for f in Transpose Echo; do
+  host validate --filter "$f" --level 10 --json "$work/validate.json" >"$work/validate.out" 2>&1
+  check "$f passes validate --level 10 (rc $?)" grep -qx '10 passed, 0 failed' "$work/validate.out"
+  check "$f: the JSON report says the same" python3 -c "
+import json, sys
+r = json.load(open(sys.argv[1]))
+assert r['passed'] == 10 and r['failed'] == 0, r
+assert [c['status'] for c in r['checks']] == ['PASS'] * 10, r
+assert r['checks'][-1]['details']['events'] == 1000000, r['checks'][-1]" "$work/validate.json"
+done
+sed -n '1,$p' "$work/validate.out"
+
+# ---- validate: the test filter, scripted to misbehave, fails the right check for the right reason ----
+wine regsvr32 /s "$(winepath -w "$bin/palisander_testfilter.dll")" || fail "regsvr32 palisander_testfilter.dll"
+# script | check | what its line says (a fault's code is the CPU's: emulators give other codes than 0xC0000005)
+while IFS='|' read -r script only reason; do
+  PALISANDER_TESTFILTER_SCRIPT="$script" host validate --filter "Test Filter 1" --only "$only" --timeout-ms 20000 \
+    >"$work/misbehave.out" 2>&1
+  rc=$?
+  if [ $rc -eq 1 ] && grep -q "^FAIL $only .*$reason" "$work/misbehave.out" && grep -qx '0 passed, 1 failed' "$work/misbehave.out"; then
+    pass "\"$script\" fails $only: $(grep '^FAIL' "$work/misbehave.out")"
+  else
+    fail "\"$script\" should fail $only with \"$reason\" (rc $rc): $(cat "$work/misbehave.out")"
+  fi
+done <<'ROWS'
+raise filterEvents av|process.sequenced|the filter raised an .* in palisander_testfilter.dll during ranges of 1 ticks; the module caught it; directly: filterEvents raised an
+raise filterLiveEvents cxx|process.live|directly: filterLiveEvents raised a C++ exception (0xE06D7363)
+save counting|state.roundtrip|the state did not round-trip
+raise filterEvents die|process.sequenced|the process died with a stack buffer overrun (0xC0000409).*directly: filterEvents ended the process
+raise filterEvents hang|process.sequenced|no answer within 20000 ms.*directly: filterEvents did not return within 20000 ms
+output filterEvents 90 3C 64|process.sequenced|notes the filter started were never ended
+ROWS
+host validate --filter "Test Filter 1" --only nothing >"$work/bad.out" 2>"$work/bad.err"
+check "an unknown check is a usage error, exit 2" test $? -eq 2
+
+# ---- scan and forget: a good filter, one cached "0", one whose server file is missing, odd cache text ----
+verified='HKLM\Software\Morlanite\Palisander\Verified'
+ghost='{A7F1D0C0-5A1B-4E6C-9D3E-0000000000F9}'
+wine reg add "$verified" /v '{A7F1D0C0-5A1B-4E6C-9D3E-0000000000F2}' /d 0 /f >/dev/null 2>&1
+wine reg add "$verified" /v '{A7F1D0C0-5A1B-4E6C-9D3E-0000000000F3}' /d 'not a verdict' /f >/dev/null 2>&1
+wine reg add "HKLM\Software\Classes\CLSID\$ghost" /ve /d Ghost /f >/dev/null 2>&1
+wine reg add "HKLM\Software\Classes\CLSID\$ghost\InprocServer32" /ve /d 'C:\nowhere\ghost.dll' /f >/dev/null 2>&1
+wine reg add "HKLM\Software\Cakewalk Music Software\MIDI Filters\$ghost" /f >/dev/null 2>&1
+host scan --json >"$work/scan.json" 2>"$work/scan.err"
+check "scan shows files, verdicts as stored and what is offered" python3 - "$work/scan.json" <<'PY'
+import json, sys
+rows = {f['name']: f for f in json.load(open(sys.argv[1]))['filters']}
+expect = {
+    'Transpose': ('1', True, 'yes'),
+    'Test Filter 2': ('0', True, 'no'),
+    'Test Filter 3': ('not a verdict', True, 'probed at the next load'),
+    'Ghost': (None, False, 'probed at the next load'),
+}
+for name, (verdict, exists, offered) in expect.items():
+    f = rows[name]
+    assert (f['verdict'], f['serverExists'], f['offered']) == (verdict, exists, offered), f
+assert rows['Ghost']['server'] == 'C:\nowhere\ghost.dll', rows['Ghost']
+PY
+host scan >"$work/scan.txt" 2>&1
+check "scan prints a table with the missing file" grep -q 'ghost.dll (missing)' "$work/scan.txt"
+host forget '{A7F1D0C0-5A1B-4E6C-9D3E-0000000000F2}' >"$work/forget.out" 2>&1
+check "forget one verdict" grep -q 'forgot {A7F1D0C0-5A1B-4E6C-9D3E-0000000000F2} (was "0")' "$work/forget.out"
+bad "forget an unknown CLSID" forget '{00000000-1111-2222-3333-444444444444}'
+check "that error names it" grep -q 'no verdict is cached for {00000000-1111-2222-3333-444444444444}' "$work/bad.err"
+host forget --all >"$work/forget.out" 2>&1
+host scan --json >"$work/scan.json" 2>&1
+check "forget --all leaves no verdict" python3 -c "
+import json, sys
+assert all(f['verdict'] is None for f in json.load(open(sys.argv[1]))['filters'])" "$work/scan.json"
+wine reg delete "HKLM\Software\Cakewalk Music Software\MIDI Filters\$ghost" /f >/dev/null 2>&1
+wine regsvr32 /u /s "$(winepath -w "$bin/palisander_testfilter.dll")"
+
+# ---- render: what could not be carried is counted ----
+cat >"$work/orphan.csv" <<'CSV'
+0, 0, Header, 0, 1, 96
+1, 0, Start_track
+1, 0, Note_on_c, 0, 60, 90
+1, 10, Note_off_c, 0, 60, 0
+1, 20, Note_off_c, 0, 61, 0
+1, 30, End_track
+0, 0, End_of_file
+CSV
+csvmidi "$work/orphan.csv" "$work/orphan.mid"
+host render "$work/orphan.mid" "$work/orphan-out.mid" --filter Transpose >"$work/orphan.out" 2>&1
+check "the summary counts a note-off without its note" grep -q '1 events in, 1 out.*1 input events not carried (1 note-offs without a sounding note)' "$work/orphan.out"
+
 # ---- bench runs and reports (timing never fails the test) ----
 host bench --events 20000 >"$work/bench.out" 2>&1
 check "bench prints its figures" grep -q 'module path' "$work/bench.out"
+check "bench measures the live path" grep -q 'live latency .* us median' "$work/bench.out"
 cat "$work/bench.out"
 
 echo "$failures failure(s)"

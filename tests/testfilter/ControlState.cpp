@@ -2,7 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace testfilter {
 namespace {
@@ -50,6 +52,7 @@ void ControlState::reset() {
     pageList.assign(1, CLSID_TestFilterPage1);
     saveMode = TfSaveBytes;
     saveBytes.clear();
+    saves = 0;
     logQueries = false;
     probeTime = 480;
     {
@@ -74,7 +77,100 @@ ControlState& state() {
         c->reset();
         return c;
     }();
+    static bool scripted = false;
+    if (!scripted) {
+        // Set first: the script itself goes through state().
+        scripted = true;
+        char text[1024] = {};
+        DWORD n = GetEnvironmentVariableA(TESTFILTER_SCRIPT_VARIABLE, text, sizeof text);
+        if (n > 0 && n < sizeof text) runScript(text);
+    }
     return *s;
+}
+
+namespace {
+
+// Site names as the log writes them.
+const char* const siteNames[TfSiteCount] = {
+    "create", "attachHost", "detachHost", "setEventOutput", "beginPlayback", "loopPlayback", "endPlayback",
+    "filterEvents", "filterLiveEvents", "GetPages", "Load", "Save", "destroy", "QueryInterface", "page.create",
+    "page.SetPageSite", "page.Activate", "page.Deactivate", "page.GetPageInfo", "page.SetObjects", "page.Show",
+    "page.Move", "page.IsPageDirty", "page.Apply", "page.Help", "page.TranslateAccelerator", "page.destroy",
+    "IsDirty", "GetSizeMax", "GetClassID", "page.key"};
+
+int32_t siteNamed(const std::string& name) {
+    for (int32_t i = 0; i < TfSiteCount; ++i)
+        if (name == siteNames[i]) return i;
+    return -1;
+}
+
+bool number(const std::string& text, int base, long long& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    out = std::strtoll(text.c_str(), &end, base);
+    return *end == 0;
+}
+
+// One command of a script; false when it is not understood.
+bool runCommand(const std::vector<std::string>& w) {
+    ControlState& s = state();
+    long long v = 0;
+    int32_t site = w.size() > 1 ? siteNamed(w[1]) : -1;
+    if (w[0] == "raise" && w.size() == 3 && site >= 0) {
+        const char* kinds[] = {"none", "av", "cxx", "die", "hang"};
+        for (int32_t k = 0; k < 5; ++k)
+            if (w[2] == kinds[k]) {
+                s.raises[site] = k;
+                return true;
+            }
+        return false;
+    }
+    if (w[0] == "result" && w.size() == 3 && site >= 0 && number(w[2], 0, v)) {
+        s.results[site] = HRESULT(uint32_t(v));
+        return true;
+    }
+    if (w[0] == "save" && w.size() == 2 && (w[1] == "counting" || w[1] == "seekback")) {
+        s.saveMode = w[1] == "counting" ? TfSaveCounting : TfSaveSeekBack;
+        return true;
+    }
+    if (w[0] == "mode" && w.size() >= 2) {
+        if (w[1] == "pass" || w[1] == "swallow") {
+            s.mode = w[1] == "pass" ? TfPassThrough : TfSwallow;
+            return w.size() == 2;
+        }
+        if (w[1] == "transpose" && w.size() == 3 && number(w[2], 10, v)) {
+            s.mode = TfTranspose;
+            s.transpose = int32_t(v);
+            return true;
+        }
+        return false;
+    }
+    if (w[0] == "output" && w.size() >= 3 && w.size() <= 5 && site >= 0) {
+        MfxEvent e{};
+        e.type = MfxShortMessage;
+        for (size_t i = 2; i < w.size(); ++i) {
+            if (!number(w[i], 16, v) || v < 0 || v > 255) return false;
+            mfxdata::byteAt(e, int(8 + i)) = uint8_t(v);
+        }
+        s.outputs[site].push_back(e);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int32_t runScript(const char* text) {
+    if (!text) return 0;
+    std::stringstream commands(text);
+    std::string command;
+    for (int32_t n = 1; std::getline(commands, command, ';'); ++n) {
+        std::stringstream words(command);
+        std::vector<std::string> w;
+        for (std::string word; words >> word;) w.push_back(word);
+        if (!w.empty() && !runCommand(w)) return n;
+    }
+    return 0;
 }
 
 void fillUntouched(TfHostInfo& info) {
@@ -127,6 +223,12 @@ void raiseIfScripted(int32_t site) {
     case TfRaiseCxxSeh:
         RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr);
         break;
+    case TfRaiseDie:
+        // As a corrupted heap or a failed runtime check ends a process: no handler runs.
+        TerminateProcess(GetCurrentProcess(), 0xC0000409);
+        break;
+    case TfRaiseHang:
+        for (;;) Sleep(1000);
     default:
         break;
     }

@@ -40,6 +40,7 @@ struct ControlState {
     std::vector<GUID> pageList;
     int32_t saveMode = TfSaveBytes;
     std::vector<uint8_t> saveBytes;
+    int32_t saves = 0;  // Save calls, for TfSaveCounting
     bool logQueries = false;
     int32_t probeTime = 480;
 
@@ -80,6 +81,10 @@ size_t logCall(int32_t object, int32_t site, const GUID& clsid, const std::strin
                std::initializer_list<int32_t> args = {});
 void logEvents(size_t index, std::vector<MfxEvent> events);
 void logShortEvents(size_t index, std::vector<MfxShortEvent> events);
+
+// Applies a script (TestFilterControl.h); 0 when every command was understood, else the
+// number (from 1) of the first that was not, which and what follows are not applied.
+int32_t runScript(const char* text);
 
 // Raises the scripted exception of a site, if any. Callers hold nothing that needs
 // destroying when they call it: an SEH unwind does not run our destructors.

@@ -67,6 +67,8 @@ void __cdecl TestFilter_SetMode(int32_t mode, int32_t transpose) {
     state().transpose = transpose;
 }
 
+int32_t __cdecl TestFilter_RunScript(const char* text) { return runScript(text); }
+
 void __cdecl TestFilter_SetInterfaces(int32_t flags) { state().interfaces = flags; }
 
 void __cdecl TestFilter_SetResult(int32_t site, HRESULT hr) {

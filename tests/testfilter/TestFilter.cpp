@@ -332,6 +332,12 @@ HRESULT TestFilter::Save(IStream* stream, BOOL clearDirty) {
     HRESULT hr = scriptedResult(TfSave);
     if (hr != S_OK) return hr;
     ULONG written = 0;
+    int32_t saves = state().saves++;
+    if (state().saveMode == TfSaveCounting) {
+        const uint8_t counted[7] = {'C', 'N', 'T', uint8_t(saves), uint8_t(saves >> 8), uint8_t(saves >> 16),
+                                    uint8_t(saves >> 24)};
+        return stream->Write(counted, sizeof counted, &written);
+    }
     if (state().saveMode == TfSaveSeekBack) {
         const uint8_t ten[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
         const uint8_t three[3] = {0xA0, 0xA1, 0xA2};

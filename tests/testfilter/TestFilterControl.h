@@ -66,6 +66,8 @@ enum TfRaise : int32_t {
     TfRaiseNone = 0,
     TfRaiseAccessViolation = 1,  // a write to address 0x10
     TfRaiseCxxSeh = 2,           // RaiseException(0xE06D7363): another compiler's C++ throw
+    TfRaiseDie = 3,              // the process ends at once (exit code 0xC0000409), past any guard
+    TfRaiseHang = 4,             // the call never returns
 };
 
 enum TfMode : int32_t {
@@ -84,7 +86,16 @@ enum TfInterfaceFlags : int32_t {
 enum TfSaveMode : int32_t {
     TfSaveBytes = 0,     // Save writes the bytes given by TestFilter_SetSaveBytes (none by default)
     TfSaveSeekBack = 1,  // Save writes 00..09, seeks to offset 2 and writes A0 A1 A2
+    TfSaveCounting = 2,  // Save writes "CNT" and how many Saves came before: never the same twice
 };
+
+// A script in text, for processes a test cannot reach with the control functions: the
+// DLL reads the environment variable TESTFILTER_SCRIPT_VARIABLE when it is first used, and
+// TestFilter_RunScript takes the same text. Commands are separated by ';':
+//   raise SITE av|cxx|die|hang     result SITE 0x80004005     save counting|seekback
+//   mode pass|swallow|transpose N  output SITE HH HH HH (a raw MIDI message at time 0)
+// SITE is a call's name as logged: filterEvents, Load, GetPages, page.Activate ...
+#define TESTFILTER_SCRIPT_VARIABLE "PALISANDER_TESTFILTER_SCRIPT"
 
 enum TfAction : int32_t {
     TfActionStartTimer = 1,  // IMfxTimerControl::startTimer on the host context
@@ -171,6 +182,7 @@ static_assert(sizeof(TfLoadInfo) == 20, "TfLoadInfo is 20 bytes");
 #define TESTFILTER_FUNCTIONS(X)                                                                       \
     X(void, Reset, (void), ())                                                              \
     X(void, SetMode, (int32_t mode, int32_t transpose), (mode, transpose))                  \
+    X(int32_t, RunScript, (const char* text), (text))                                       \
     X(void, SetInterfaces, (int32_t flags), (flags))                                        \
     X(void, SetResult, (int32_t site, HRESULT hr), (site, hr))                              \
     X(void, SetRaise, (int32_t site, int32_t kind), (site, kind))                           \

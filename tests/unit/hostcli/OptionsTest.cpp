@@ -56,6 +56,43 @@ TEST(Options, DefaultsWhereNothingIsSaid) {
     EXPECT_EQ(o.command, Command::Help);
 }
 
+TEST(Options, ValidateScanAndForget) {
+    Options o;
+    std::string error;
+    ASSERT_TRUE(parseOptions(words("validate --filter Echo --level 10 --seed 7 --repeat 3 --timeout-ms 500 --json -"),
+                             o, error))
+        << error;
+    EXPECT_EQ(o.command, Command::Validate);
+    EXPECT_EQ(o.level, 10);
+    EXPECT_EQ(o.seed, 7u);
+    EXPECT_EQ(o.repeat, 3);
+    EXPECT_EQ(o.timeoutMs, 500);
+    EXPECT_EQ(o.report, "-");
+    ASSERT_TRUE(parseOptions(words("validate --filter Echo"), o, error));
+    EXPECT_EQ(o.level, 5);
+    EXPECT_TRUE(o.report.empty());
+    ASSERT_TRUE(parseOptions(words("forget --all"), o, error));
+    EXPECT_TRUE(o.all);
+    ASSERT_TRUE(parseOptions(words("scan --json"), o, error));
+    EXPECT_TRUE(o.json);
+}
+
+// Each command tells its own options; the whole program's help lists the commands.
+TEST(Options, HelpIsPerCommand) {
+    struct Row {
+        const char* line;
+        const char* says;
+    } rows[] = {{"render --help", "--loop"}, {"help validate", "--timeout-ms"}, {"editor -h", "--screenshot"},
+                {"", "forget"},              {"--help", "render"}};
+    for (const Row& row : rows) {
+        Options o;
+        std::string error;
+        ASSERT_TRUE(parseOptions(words(row.line), o, error)) << row.line;
+        EXPECT_EQ(o.command, Command::Help) << row.line;
+        EXPECT_NE(o.helpText.find(row.says), std::string::npos) << row.line << ": " << o.helpText;
+    }
+}
+
 TEST(Options, LiveAndEditor) {
     Options o;
     std::string error;
@@ -89,6 +126,14 @@ TEST(Options, BadLinesAreRefusedWithAReason) {
         {"editor", "--filter"},
         {"list extra", "unexpected argument"},
         {"bench --events 0", "--events"},
+        {"validate --level 3", "--filter"},
+        {"validate --filter X --level 11", "--level"},
+        {"validate --filter X --timeout-ms 5", "--timeout-ms"},
+        {"validate --filter X --json", "needs a value"},
+        {"scan extra", "unexpected argument"},
+        {"forget", "one CLSID or --all"},
+        {"forget {A7F1D0C0-5A1B-4E6C-9D3E-0000000000F1} --all", "one CLSID or --all"},
+        {"help play", "help wants one command"},
     };
     for (const BadLine& row : table) {
         Options o;

@@ -158,6 +158,11 @@ TEST_F(RenderTest, PassThroughKeepsEveryEventAndTheStopOutputIsTimedFromTheStop)
     sysex.bytes = {0xF0, 0x43, 0x10, 0x4C, 0xF7};
     song.tracks[1].events = {note(0, 0x91, 60, 90, 48, 31), channel(10, 0xE1, 0x00, 0x40), sysex,
                              channel(60, 0xA1, 60, 33), channel(70, 0xD1, 12, 0), note(90, 0x9F, 72, 1, 200, 0)};
+    // Not carried: a note-off the reader found no note for, and an empty sysex.
+    midifile::Event empty = sysex;
+    empty.bytes.clear();
+    song.tracks[1].events.push_back(channel(95, 0x81, 61, 0));
+    song.tracks[1].events.push_back(empty);
     RenderSettings settings;
     settings.block = 7;
     RenderResult result;
@@ -180,6 +185,9 @@ TEST_F(RenderTest, PassThroughKeepsEveryEventAndTheStopOutputIsTimedFromTheStop)
     }
     EXPECT_EQ(out.events[6].tick, 290u + 10u);  // song end 290, then 10 ticks after the stop
     EXPECT_EQ(out.events[6].status, 0xB0);
+    EXPECT_EQ(result.eventsIn, 6u);
+    EXPECT_EQ(result.notCarried, (std::map<std::string, uint64_t>{{"note-offs without a sounding note", 1},
+                                                                   {"empty sysex messages", 1}}));
 }
 
 TEST_F(RenderTest, ALoopJumpsBackAtItsEndAndItsSecondPassFollowsTheFirst) {

@@ -1,14 +1,13 @@
 // Faults of the filter at every place the module calls it: the host never sees one,
 // the results are the documented ones and the instance stays usable.
 #include "ModuleFixture.h"
-#include "unit/reliability/WarningCatcher.h"
+#include "WarningCatcher.h"
 
 namespace {
 
 using namespace fixture;
 using Strings = std::vector<std::string>;
 
-using reliability::WarningCatcher;
 
 class Faults : public InstanceTest {};
 

@@ -96,6 +96,7 @@ TEST(MidiFileRead, BadInputGivesAClearErrorAndLeavesTheSongAlone) {
         {"missing track", std::vector<uint8_t>(good.begin(), good.begin() + 14), "file ends after 0 of 1 tracks"},
         {"event cut by the chunk", smf(0, 96, {{0x00, 0x90, 60}}), "track 1: event at byte 0 runs past the end"},
         {"meta cut", smf(0, 96, {{0x00, 0xFF, 0x01, 9, 'a'}}), "meta event at byte 0 runs past the end"},
+        {"meta type above 0x7F", smf(0, 96, {{0x00, 0xFF, 0xFF, 0x00}}), "track 1: meta event at byte 0 has type 0xFF"},
         {"sysex cut", smf(0, 96, {{0x00, 0xF0, 9, 1}}), "sysex event at byte 0 runs past the end"},
         {"data without status", smf(0, 96, {{0x00, 60, 100}}), "without a status byte"},
         {"data byte with top bit", smf(0, 96, {{0x00, 0x90, 60, 0xC0}}), "has its top bit set"},

@@ -10,7 +10,6 @@
 namespace {
 
 using namespace fixture;
-using reliability::WarningCatcher;
 
 enum FaultKind { FailResult, AccessViolation, CxxSeh, FaultKinds };
 const char* const kFaultNames[FaultKinds] = {"failure result", "access violation", "0xE06D7363"};

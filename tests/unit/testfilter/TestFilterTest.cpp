@@ -441,6 +441,7 @@ TEST_F(TestFilterTest, SaveWritesWhatTheScriptSays) {
         {"bytes", [&] { ctl.SetSaveBytes(bytes, 3); }, S_OK, {1, 2, 3}},
         {"seek back", [&] { ctl.SetSaveMode(TfSaveSeekBack); }, S_OK, {0, 1, 0xA0, 0xA1, 0xA2, 5, 6, 7, 8, 9}},
         {"failure", [&] { ctl.SetSaveBytes(bytes, 3), ctl.SetResult(TfSave, STG_E_MEDIUMFULL); }, STG_E_MEDIUMFULL, {}},
+        {"counting, the first save", [&] { ctl.RunScript("save counting"); }, S_OK, {'C', 'N', 'T', 0, 0, 0, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -452,6 +453,50 @@ TEST_F(TestFilterTest, SaveWritesWhatTheScriptSays) {
         EXPECT_EQ(persist->Save(s.get(), TRUE), c.result);
         EXPECT_EQ(streamBytes(s.get()), c.stream);
         EXPECT_EQ(ctl.log({TfSave}), (Lines{"Save(1)"}));
+    }
+}
+
+// What a child process meets through the environment: the same script, as text.
+TEST_F(TestFilterTest, AScriptInTextScriptsFilterEventsAsTheControlFunctionsDo) {
+    MfxEvent raw{};
+    raw.type = MfxShortMessage;
+    raw.data[0] = 0x90;
+    raw.data[1] = 0x3C;
+    raw.data[2] = 0x64;
+    const MfxEvent in0 = fakes::note(0, 60, 100, 120);
+    struct Case {
+        const char* script;
+        int32_t answer;  // 0, or the first command not understood
+        HRESULT result;
+        std::vector<MfxEvent> out;
+        DWORD code;  // of the exception raised, 0 for none, 1 for any (a fault's code varies under emulation)
+    } cases[] = {
+        {"result filterEvents 0x80004005", 0, E_FAIL, {in0}, 0},
+        {"mode swallow ; output filterEvents 90 3C 64", 0, S_OK, {raw}, 0},
+        {"mode transpose 2", 0, S_OK, {fakes::note(0, 62, 100, 120)}, 0},
+        {"raise filterEvents av", 0, HRESULT(Sentinel), {}, 1},
+        {"raise filterEvents cxx", 0, HRESULT(Sentinel), {}, 0xE06D7363},
+        {"mode swallow; frobnicate; raise filterEvents av", 2, S_OK, {}, 0},
+        {"raise nowhere av", 1, S_OK, {in0}, 0},
+        {"output filterEvents 90 3C 100", 1, S_OK, {in0}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        ctl.reset();
+        EXPECT_EQ(ctl.RunScript(c.script), c.answer);
+        ComRef<IMfxFilterPlugin> f = create();
+        FakeEventList in, out;
+        in.events = {in0};
+        HRESULT hr = HRESULT(Sentinel);
+        DWORD code = 0;
+        std::function<void()> call = [&] { hr = f->filterEvents(0, 479, &in, &out); };
+        guard::runGuarded([](void* p) { (*static_cast<std::function<void()>*>(p))(); }, &call, &code);
+        if (c.code == 1)
+            EXPECT_NE(code, 0u);
+        else
+            EXPECT_EQ(code, c.code);
+        EXPECT_EQ(hr, c.result);
+        EXPECT_EQ(out.events, c.out);
     }
 }
 

@@ -1,10 +1,10 @@
+// The module's one message to the user is a warning box; a host that must not block on it
+// (tests, the validator's checks) catches it here.
 #pragma once
 
 #include <windows.h>
 #include <cstring>
 #include <string>
-
-namespace reliability {
 
 // Catches the module's warning box on this thread, records it and closes it.
 class WarningCatcher {
@@ -57,4 +57,3 @@ private:
 };
 inline WarningCatcher* WarningCatcher::current = nullptr;
 
-}  // namespace reliability
