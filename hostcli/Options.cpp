@@ -192,7 +192,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
             error = "live wants --filter NAME|CLSID and MIDI bytes in hex, e.g. 90 3C 64";
             return false;
         }
-        if (!parseHexBytes(positional, o.bytes, error)) return false;
+        if (!parseTimedMessages(positional, o.messages, error)) return false;
         break;
     default:
         if (!positional.empty()) {

@@ -10,6 +10,7 @@
 #include "EventStore.h"
 #include "MidiFile.h"
 #include "Options.h"
+#include "TimedInput.h"
 #include "interfaces/HostInterfaces.h"
 
 class ReferenceHost;
@@ -19,6 +20,10 @@ struct RenderSettings {
     bool loop = false;
     int32_t loopStart = 0, loopLength = 0, loopTimes = 2;  // the cycle is played loopTimes times
     int32_t idleCalls = 1;                                 // idle process calls after each block
+    // After the last event the render plays empty blocks: by default until the filter
+    // has output nothing for a bar (at most 8 bars), else for tail exactly (0: none).
+    bool tailUntilQuiet = true;
+    Duration tail;
     // Called now and then with the share done (0 to 1); may be empty.
     std::function<void(double)> progress;
 };
@@ -28,6 +33,7 @@ struct RenderResult {
     uint64_t eventsIn = 0;
     uint64_t eventsOut = 0;   // host events the module output
     uint32_t songTicks = 0;   // the input's length
+    uint32_t tailTicks = 0;   // played after the song's end
     int64_t songMicros = 0;
     uint64_t processCalls = 0;
     double seconds = 0;       // the playing itself, without building the output
