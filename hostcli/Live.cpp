@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "ReferenceHost.h"
 #include "Session.h"
@@ -53,10 +54,10 @@ private:
 };
 
 std::string jsonLine(const LiveLine& line) {
-    char text[64];
-    std::snprintf(text, sizeof text, "{\"ms\": %lld, \"dir\": \"%s\", \"bytes\": \"", (long long)(line.micros / 1000),
-                  line.input ? "in" : "out");
-    return text + describeOutput(line.event) + "\"}";
+    return nlohmann::ordered_json{{"ms", line.micros / 1000},
+                                  {"dir", line.input ? "in" : "out"},
+                                  {"bytes", describeOutput(line.event)}}
+        .dump();
 }
 
 }  // namespace
@@ -152,8 +153,11 @@ int runLive(const Options& o) {
     settings.forMicros = o.liveFor;
     const std::string name = session.filterClass().name;
     bool first = true;
+    // The JSON is one object whose events are printed as they happen; a name from the
+    // registry may not be UTF-8.
     if (o.json)
-        std::printf("{\"filter\": \"%s\", \"timer_ms\": %d, \"events\": [", name.c_str(), settings.periodMs);
+        std::printf("{\"filter\": %s, \"timer_ms\": %d, \"events\": [", nlohmann::json(name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str(),
+                    settings.periodMs);
     else
         std::printf("live through \"%s\", idle calls every %d ms\n", name.c_str(), settings.periodMs);
     std::fflush(stdout);

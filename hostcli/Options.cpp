@@ -1,7 +1,10 @@
 #include "Options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 
 namespace {
 
@@ -20,21 +23,6 @@ int hexDigit(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-bool commandFromName(const std::string& name, Command& out) {
-    static const struct {
-        const char* name;
-        Command command;
-    } table[] = {{"list", Command::List},     {"render", Command::Render}, {"live", Command::Live},
-                 {"editor", Command::Editor}, {"bench", Command::Bench},   {"help", Command::Help},
-                 {"--help", Command::Help},   {"-h", Command::Help}};
-    for (const auto& row : table)
-        if (name == row.name) {
-            out = row.command;
-            return true;
-        }
-    return false;
 }
 
 }  // namespace
@@ -121,105 +109,236 @@ bool splitMessages(const std::vector<uint8_t>& bytes, std::vector<MidiMessage>& 
     return true;
 }
 
-bool parseOptions(const std::vector<std::string>& args, Options& out, std::string& error) {
+
+namespace {
+
+const char* const kProgram = "palisander-host";
+
+// A CLI11 check in our own words; the message names the option itself.
+CLI::Validator numberIn(int64_t low, int64_t high, const std::string& message) {
+    return CLI::Validator(
+        [=](std::string& text) {
+            int32_t v;
+            return parseInt(text, low, high, v) ? std::string() : message + ", not \"" + text + "\"";
+        },
+        "");
+}
+
+CLI::Validator durationCheck(const char* option, bool allowBars) {
+    return CLI::Validator(
+        [=](std::string& text) {
+            Duration d;
+            std::string error;
+            return parseDuration(text, allowBars, d, error, option) ? std::string() : error;
+        },
+        "");
+}
+
+// CLI11 puts "NAME: " before a check's message; ours already starts with the name.
+std::string oneLine(const CLI::Error& e) {
+    std::string text = e.what();
+    size_t colon = text.find(": ");
+    if (colon != std::string::npos && text.compare(colon + 2, colon, text, 0, colon) == 0)
+        text.erase(0, colon + 2);
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
+}
+
+// The whole command line as CLI11 sees it: one subcommand per command, each with --module
+// and its own --help. Options fill `o`; the checks between options follow the parse.
+class CommandLine {
+public:
+    CommandLine() : app_("A host for palisander.dll: plays MIDI through its MFX filters.", kProgram) {
+        app_.allow_windows_style_options(false);  // "/tmp/a.mid" is a file, not an option
+        app_.footer("Every command takes --module PATH (default: palisander.dll beside the program).\n"
+                    "\"palisander-host COMMAND --help\" describes one command.");
+
+        CLI::App* list = command("list", "the module's plug-in classes", Command::List);
+        list->add_flag("--json", o.json, "print them as JSON");
+
+        CLI::App* render = command("render", "plays a MIDI file through a filter into another", Command::Render);
+        render->add_option("IN.mid", o.input, "the Standard MIDI File to play");
+        render->add_option("OUT.mid", o.output, "the file to write the filter's output to");
+        filterOption(render);
+        render->add_option("--block", o.block, "ticks per process call (default: a 16th note)")
+            ->type_name("TICKS")
+            ->check(numberIn(1, 1 << 24, "--block wants a number of ticks from 1 up"));
+        render->add_option("--state", o.stateIn, "restore this saved filter state first")->type_name("FILE");
+        render->add_option("--save-state", o.stateOut, "save the filter's state here afterwards")->type_name("FILE");
+        render->add_option("--loop", loopText_, "play a cycle TIMES times (default 2)")
+            ->type_name("START:LENGTH[:TIMES]")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+                    int32_t s, l, t;
+                    std::string error;
+                    return parseLoop(text, s, l, t, error) ? std::string() : error;
+                },
+                ""));
+        render->add_option("--tail", tailText_, "play on this long after the last event (0: stop there; "
+                                                 "default: until nothing came out for a bar, at most 8 bars)")
+            ->type_name("DURATION")
+            ->check(durationCheck("--tail", true));
+
+        CLI::App* live = command("live", "plays MIDI messages through the live path on the wall clock", Command::Live);
+        live->add_option("BYTES", words_,
+                         "hex MIDI bytes, each run at the @TIME before it (ms or s; without one at once), "
+                         "e.g. @0 90 3C 64 @480ms 80 3C 00");
+        filterOption(live);
+        live->add_option("--for", forText_, "play on this long after the last message "
+                                            "(default: until nothing came out for 1 s, at most 10 s)")
+            ->type_name("DURATION")
+            ->check(durationCheck("--for", false));
+        live->add_flag("--json", o.json, "print the same as JSON records");
+
+        CLI::App* editor = command("editor", "opens the filter's editor in a host window", Command::Editor);
+        filterOption(editor);
+        editor->add_option("--screenshot", o.screenshot, "save a picture of the editor and exit")
+            ->type_name("FILE.png");
+
+        CLI::App* bench = command("bench", "measures the module against the filter driven directly", Command::Bench);
+        filterOption(bench, "the filter to measure (default: Transpose)");
+        bench->add_option("--events", o.events, "events in the measured song (default 1000000)")
+            ->type_name("N")
+            ->check(numberIn(1, 100000000, "--events wants a count from 1 to 100000000"));
+
+    }
+
+    std::string topHelp() const { return app_.help(); }
+    // One command's help, or empty for an unknown command.
+    std::string commandHelp(const std::string& name) const {
+        for (const auto& c : commands_)
+            if (c.first->get_name() == name) return c.first->help();
+        return "";
+    }
+    std::string commandNames() const {
+        std::string names;
+        for (const CLI::App* c : app_.get_subcommands([](const CLI::App*) { return true; }))
+            names += (names.empty() ? "" : ", ") + c->get_name();
+        return names;
+    }
+    bool knows(const std::string& name) const {
+        for (const auto& c : commands_)
+            if (c.first->get_name() == name) return true;
+        return false;
+    }
+
+    // False with a one-line reason.
+    bool parse(const std::vector<std::string>& args, std::string& error) {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+        try {
+            app_.parse(reversed);
+        } catch (const CLI::CallForHelp&) {
+            o.command = Command::Help;
+            o.helpText = app_.help();  // the chosen command's
+            return true;
+        } catch (const CLI::ArgumentMismatch& e) {
+            std::string text = e.what();
+            error = text.substr(0, text.find(':')) + " needs a value";
+            return false;
+        } catch (const CLI::ParseError& e) {
+            error = oneLine(e);
+            return false;
+        }
+        CLI::App* chosen = app_.get_subcommands().empty() ? nullptr : app_.get_subcommands().front();
+        if (!chosen) {
+            error = "no command given";
+            return false;
+        }
+        o.command = commands_[chosen];
+        const std::string& name = chosen->get_name();
+        std::vector<std::string> extra = chosen->remaining();
+        if (!extra.empty()) {
+            bool option = extra[0].size() > 1 && extra[0][0] == '-';
+            error = option ? "unknown option " + extra[0] + " for " + name
+                           : "unexpected argument \"" + extra[0] + "\" for " + name;
+            return false;
+        }
+        if (!loopText_.empty()) {
+            parseLoop(loopText_, o.loopStart, o.loopLength, o.loopTimes, error);
+            o.loop = true;
+        }
+        Duration d;
+        if (!forText_.empty() && parseDuration(forText_, false, d, error, "--for")) o.liveFor = d.micros;
+        if (!tailText_.empty()) o.tailSet = parseDuration(tailText_, true, o.tail, error, "--tail");
+        return checkTogether(name, error);
+    }
+
     Options o;
-    if (args.empty()) {
+
+private:
+    CLI::App* command(const char* name, const char* description, Command which) {
+        CLI::App* sub = app_.add_subcommand(name, description);
+        sub->allow_extras();  // refused below, in our own words
+        sub->add_option("--module", o.modulePath, "load this copy of the module")->type_name("PATH");
+        commands_[sub] = which;
+        return sub;
+    }
+
+    void filterOption(CLI::App* sub, const char* description = "the filter, by name or CLSID") {
+        sub->add_option("--filter", o.filter, description)->type_name("NAME|CLSID");
+    }
+
+    // What one option alone cannot say.
+    bool checkTogether(const std::string& name, std::string& error) {
+        switch (o.command) {
+        case Command::Render:
+            if (o.input.empty() || o.output.empty()) {
+                error = "render wants IN.mid OUT.mid --filter NAME|CLSID";
+                return false;
+            }
+            break;
+        case Command::Live:
+            if (words_.empty()) {
+                error = "live wants --filter NAME|CLSID and MIDI bytes in hex, e.g. 90 3C 64";
+                return false;
+            }
+            if (!parseTimedMessages(words_, o.messages, error)) return false;
+            break;
+        default:
+            break;
+        }
+        bool needsFilter = o.command == Command::Render || o.command == Command::Live || o.command == Command::Editor;
+        if (needsFilter && o.filter.empty()) {
+            error = name + " wants --filter NAME|CLSID";
+            return false;
+        }
+        if (o.command == Command::Bench && o.filter.empty()) o.filter = "Transpose";
+        return true;
+    }
+
+    CLI::App app_;
+    std::map<CLI::App*, Command> commands_;
+    std::string loopText_, forText_, tailText_;
+    std::vector<std::string> words_;
+};
+
+}  // namespace
+
+bool parseOptions(const std::vector<std::string>& args, Options& out, std::string& error) {
+    CommandLine line;
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || (args[0] == "help" && args.size() == 1)) {
+        Options o;
+        o.helpText = line.topHelp();
         out = o;
         return true;
     }
-    if (!commandFromName(args[0], o.command)) {
-        error = "unknown command \"" + args[0] + "\" (try: list, render, live, editor, bench)";
+    if (args[0] == "help") {
+        std::string text = args.size() == 2 ? line.commandHelp(args[1]) : "";
+        if (text.empty()) {
+            error = "help wants one command: " + line.commandNames();
+            return false;
+        }
+        Options o;
+        o.helpText = text;
+        out = o;
+        return true;
+    }
+    if (!line.knows(args[0])) {
+        error = "unknown command \"" + args[0] + "\" (try: " + line.commandNames() + ")";
         return false;
     }
-    std::vector<std::string> positional;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            into = args[++i];
-            return true;
-        };
-        std::string v;
-        bool isRender = o.command == Command::Render;
-        if (a == "--module") {
-            if (!value(o.modulePath)) return false;
-        } else if (a == "--filter" && o.command != Command::List) {
-            if (!value(o.filter)) return false;
-        } else if (a == "--json" && o.command == Command::List) {
-            o.json = true;
-        } else if (a == "--block" && isRender) {
-            if (!value(v)) return false;
-            if (!parseInt(v, 1, 1 << 24, o.block)) {
-                error = "--block wants a number of ticks from 1 up, not \"" + v + "\"";
-                return false;
-            }
-        } else if (a == "--state" && isRender) {
-            if (!value(o.stateIn)) return false;
-        } else if (a == "--save-state" && isRender) {
-            if (!value(o.stateOut)) return false;
-        } else if (a == "--loop" && isRender) {
-            if (!value(v) || !parseLoop(v, o.loopStart, o.loopLength, o.loopTimes, error)) return false;
-            o.loop = true;
-        } else if (a == "--screenshot" && o.command == Command::Editor) {
-            if (!value(o.screenshot)) return false;
-        } else if (a == "--events" && o.command == Command::Bench) {
-            if (!value(v)) return false;
-            if (!parseInt(v, 1, 100000000, o.events)) {
-                error = "--events wants a count from 1 to 100000000, not \"" + v + "\"";
-                return false;
-            }
-        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            error = "unknown option " + a + " for " + args[0];
-            return false;
-        } else {
-            positional.push_back(a);
-        }
-    }
-    switch (o.command) {
-    case Command::Render:
-        if (positional.size() != 2) {
-            error = "render wants IN.mid OUT.mid --filter NAME|CLSID";
-            return false;
-        }
-        o.input = positional[0];
-        o.output = positional[1];
-        break;
-    case Command::Live:
-        if (positional.empty()) {
-            error = "live wants --filter NAME|CLSID and MIDI bytes in hex, e.g. 90 3C 64";
-            return false;
-        }
-        if (!parseTimedMessages(positional, o.messages, error)) return false;
-        break;
-    default:
-        if (!positional.empty()) {
-            error = "unexpected argument \"" + positional[0] + "\" for " + args[0];
-            return false;
-        }
-    }
-    bool needsFilter = o.command == Command::Render || o.command == Command::Live || o.command == Command::Editor;
-    if (needsFilter && o.filter.empty()) {
-        error = args[0] + " wants --filter NAME|CLSID";
-        return false;
-    }
-    if (o.command == Command::Bench && o.filter.empty()) o.filter = "Transpose";
-    out = o;
+    if (!line.parse(args, error)) return false;
+    out = line.o;
     return true;
-}
-
-const char* usageText() {
-    return "usage: palisander-host COMMAND [options]\n"
-           "  list [--json]                         the module's plug-in classes\n"
-           "  render IN.mid OUT.mid --filter NAME|CLSID [--block TICKS] [--state FILE]\n"
-           "         [--save-state FILE] [--loop START:LENGTH[:TIMES]]\n"
-           "                                        plays IN.mid through a filter into OUT.mid\n"
-           "  live --filter NAME|CLSID BYTES...     sends hex MIDI bytes through the live path\n"
-           "  editor --filter NAME|CLSID [--screenshot FILE.png]\n"
-           "                                        opens the filter's editor in a host window\n"
-           "  bench [--filter NAME|CLSID] [--events N]\n"
-           "                                        measures the module against the bare filter\n"
-           "every command takes --module PATH (default: palisander.dll beside the program)\n";
 }

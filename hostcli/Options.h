@@ -12,6 +12,7 @@ enum class Command { Help, List, Render, Live, Editor, Bench };
 
 struct Options {
     Command command = Command::Help;
+    std::string helpText;    // Help: what to print (the whole program's or one command's)
     std::string modulePath;  // --module: empty means palisander.dll beside the program
     std::string filter;      // --filter NAME|CLSID
     // list
@@ -33,7 +34,8 @@ struct Options {
     int32_t events = 1000000;
 };
 
-// False with a one-line reason in error.
+// False with a one-line reason in error. "--help" after a command, "help [COMMAND]" or no
+// arguments at all give Command::Help with the text to print.
 bool parseOptions(const std::vector<std::string>& args, Options& out, std::string& error);
 
 // "START:LENGTH" or "START:LENGTH:TIMES"; START >= 0, LENGTH >= 1, TIMES >= 1.
@@ -50,5 +52,3 @@ struct MidiMessage {
 // Channel messages only: sysex and system bytes are refused with a reason.
 bool splitMessages(const std::vector<uint8_t>& bytes, std::vector<MidiMessage>& out, std::string& error);
 int dataByteCount(uint8_t status);
-
-const char* usageText();

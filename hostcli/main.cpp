@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.command == Command::Help) {
-        std::fputs(usageText(), args.empty() ? stderr : stdout);
+        std::fputs(options.helpText.c_str(), args.empty() ? stderr : stdout);
         return args.empty() ? 2 : 0;
     }
     OleSession ole;
