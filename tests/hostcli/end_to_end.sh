@@ -125,8 +125,10 @@ def out(path):
     return r, [e for e in r["events"] if e["dir"] == "out"]
 r, moved = out(sys.argv[1])
 tolerance = 2 * r["timer_ms"]  # idle calls ride the timer
+sent = [e for e in r["events"] if e["dir"] == "in"]
 assert [e["bytes"] for e in moved] == ["90 3C 64", "80 3C 00"], moved
-assert 300 <= moved[1]["ms"] - moved[0]["ms"] <= 300 + tolerance, moved
+assert 300 <= sent[1]["ms"] <= 300 + tolerance, sent
+assert all(0 <= o["ms"] - i["ms"] <= tolerance for i, o in zip(sent, moved)), (sent, moved)
 r, echoed = out(sys.argv[2])
 notes = [e for e in echoed if e["bytes"].startswith("90")]
 assert [e["bytes"] for e in notes] == ["90 3C 64", "90 3C 46", "90 3C 31", "90 3C 22"], echoed
