@@ -189,6 +189,7 @@ int runBench(const Options& o) {
 
     RenderSettings settings;
     settings.block = kBlock;
+    settings.tailUntilQuiet = false;  // the direct path plays no tail either
     RenderResult result;
     if (!renderSong(session.module(), *session.host(), song, settings, result, error)) return fail(error);
     double moduleNs = result.seconds * 1e9 / double(result.eventsIn);

@@ -124,6 +124,16 @@ CLI::Validator numberIn(int64_t low, int64_t high, const std::string& message) {
         "");
 }
 
+CLI::Validator durationCheck(const char* option, bool allowBars) {
+    return CLI::Validator(
+        [=](std::string& text) {
+            Duration d;
+            std::string error;
+            return parseDuration(text, allowBars, d, error, option) ? std::string() : error;
+        },
+        "");
+}
+
 // CLI11 puts "NAME: " before a check's message; ours already starts with the name.
 std::string oneLine(const CLI::Error& e) {
     std::string text = e.what();
@@ -165,10 +175,21 @@ public:
                     return parseLoop(text, s, l, t, error) ? std::string() : error;
                 },
                 ""));
+        render->add_option("--tail", tailText_, "play on this long after the last event (0: stop there; "
+                                                 "default: until nothing came out for a bar, at most 8 bars)")
+            ->type_name("DURATION")
+            ->check(durationCheck("--tail", true));
 
-        CLI::App* live = command("live", "sends MIDI messages through the live path at once", Command::Live);
-        live->add_option("BYTES", words_, "hex MIDI bytes, e.g. 90 3C 64 80 3C 00");
+        CLI::App* live = command("live", "plays MIDI messages through the live path on the wall clock", Command::Live);
+        live->add_option("BYTES", words_,
+                         "hex MIDI bytes, each run at the @TIME before it (ms or s; without one at once), "
+                         "e.g. @0 90 3C 64 @480ms 80 3C 00");
         filterOption(live);
+        live->add_option("--for", forText_, "play on this long after the last message "
+                                            "(default: until nothing came out for 1 s, at most 10 s)")
+            ->type_name("DURATION")
+            ->check(durationCheck("--for", false));
+        live->add_flag("--json", o.json, "print the same as JSON records");
 
         CLI::App* editor = command("editor", "opens the filter's editor in a host window", Command::Editor);
         filterOption(editor);
@@ -267,6 +288,9 @@ public:
             parseLoop(loopText_, o.loopStart, o.loopLength, o.loopTimes, error);
             o.loop = true;
         }
+        Duration d;
+        if (!forText_.empty() && parseDuration(forText_, false, d, error, "--for")) o.liveFor = d.micros;
+        if (!tailText_.empty()) o.tailSet = parseDuration(tailText_, true, o.tail, error, "--tail");
         return checkTogether(name, error);
     }
 
@@ -299,7 +323,7 @@ private:
                 error = "live wants --filter NAME|CLSID and MIDI bytes in hex, e.g. 90 3C 64";
                 return false;
             }
-            if (!parseHexBytes(words_, o.bytes, error)) return false;
+            if (!parseTimedMessages(words_, o.messages, error)) return false;
             break;
         case Command::Forget:
             if (o.all == !o.clsid.empty()) {
@@ -322,7 +346,7 @@ private:
 
     CLI::App app_;
     std::map<CLI::App*, Command> commands_;
-    std::string loopText_;
+    std::string loopText_, forText_, tailText_;
     std::vector<std::string> words_;
 };
 

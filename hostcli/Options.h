@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "TimedInput.h"
+
 enum class Command { Help, List, Render, Live, Editor, Bench, Validate, Scan, Forget };
 
 struct Options {
@@ -21,8 +23,11 @@ struct Options {
     std::string stateIn, stateOut;
     bool loop = false;
     int32_t loopStart = 0, loopLength = 0, loopTimes = 2;
+    bool tailSet = false;  // --tail; without it the render plays on until quiet
+    Duration tail;
     // live
-    std::vector<uint8_t> bytes;
+    std::vector<TimedMessage> messages;
+    int64_t liveFor = -1;  // --for in microseconds; -1: until quiet
     // editor
     std::string screenshot;
     // bench

@@ -235,8 +235,9 @@ bool renderSong(IMidiModule* module, ReferenceHost& host, const midifile::Song& 
     const int64_t loopEnd = int64_t(settings.loopStart) + settings.loopLength;
     int32_t jumpsLeft = settings.loop ? settings.loopTimes - 1 : 0;
     if (settings.loop) end = std::max(end, loopEnd);
+    const char* tooLong = "the song is too long for the host's 32-bit event times";
     if (end + int64_t(jumpsLeft) * settings.loopLength > 0x7FFFFFFF) {
-        error = "the song is too long for the host's 32-bit event times";
+        error = tooLong;
         return false;
     }
     loadTimeMap(host, song);
@@ -255,6 +256,31 @@ bool renderSong(IMidiModule* module, ReferenceHost& host, const midifile::Song& 
         }
     };
 
+    const int64_t barTicks = [&] {
+        TimeMap::Meter m = host.timeMap().meterAt(int32_t(end));
+        return std::max<int64_t>(1, int64_t(m.numerator) * song.division * 4 / std::max(m.denominator, 1));
+    }();
+    int64_t fixedTailEnd = end;
+    if (!settings.tailUntilQuiet) {
+        const Duration& d = settings.tail;
+        if (d.unit == Duration::Unit::Bars) {
+            fixedTailEnd = end + std::llround(d.bars * double(barTicks));
+        } else if (d.micros > 0) {
+            int64_t at = int64_t(host.timeMap().timeToRealTime(int32_t(end))) + d.micros;
+            fixedTailEnd = at > 0x7FFFFFFF ? INT64_MAX : host.timeMap().realTimeToTime(int32_t(at));
+        }
+    }
+    // Where the tail ends, given the tick of the last output; fixed tails ignore it.
+    auto tailEnd = [&](int64_t lastOutput) {
+        if (!settings.tailUntilQuiet) return fixedTailEnd;
+        return std::min(std::max<int64_t>(lastOutput, end) + barTicks, end + 8 * barTicks);
+    };
+    const int64_t longest = settings.tailUntilQuiet ? end + 8 * barTicks : fixedTailEnd;
+    if (longest + int64_t(jumpsLeft) * settings.loopLength > 0x7FFFFFFF) {
+        error = std::string(tooLong) + " with its tail";
+        return false;
+    }
+
     double started = now();
     module->start(0);
     int64_t shift = 0;  // how far the current pass lies behind the played-out time line
@@ -262,9 +288,8 @@ bool renderSong(IMidiModule* module, ReferenceHost& host, const midifile::Song& 
     int32_t pos = 0;
     uint64_t blocks = 0;
     std::vector<HostEvent> blockEvents;
-    while (pos < end) {
-        int32_t to = int32_t(std::min<int64_t>(int64_t(pos) + block, end));
-        if (jumpsLeft > 0 && pos < loopEnd) to = int32_t(std::min<int64_t>(to, loopEnd));
+    // One block: its events in, process, idle calls, output collected; true when there was output.
+    auto play = [&](int32_t to) {
         host.setPosition(pos);
         blockEvents.clear();
         for (; next < events.size() && int64_t(events[next]->tick) < to; ++next)
@@ -277,8 +302,16 @@ bool renderSong(IMidiModule* module, ReferenceHost& host, const midifile::Song& 
         for (HostEvent h : blockEvents) store.discard(h);  // the module keeps its own copies
         result.eventsIn += blockEvents.size();
         result.processCalls += 1 + uint64_t(settings.idleCalls);
+        const uint64_t before = result.eventsOut;
         collect(shift);
-        if (settings.progress && (++blocks & 63) == 0) settings.progress(double(pos) / double(end));
+        if (settings.progress && (++blocks & 63) == 0)
+            settings.progress(end > 0 ? std::min(1.0, double(pos) / double(end)) : 1.0);  // the tail counts as done
+        return result.eventsOut > before;
+    };
+    while (pos < end) {
+        int32_t to = int32_t(std::min<int64_t>(int64_t(pos) + block, end));
+        if (jumpsLeft > 0 && pos < loopEnd) to = int32_t(std::min<int64_t>(to, loopEnd));
+        play(to);
         if (jumpsLeft > 0 && to == loopEnd) {
             module->cycleJump(settings.loopStart, settings.loopLength);
             --jumpsLeft;
@@ -291,19 +324,27 @@ bool renderSong(IMidiModule* module, ReferenceHost& host, const midifile::Song& 
         }
         pos = to;
     }
-    host.setPosition(int32_t(end));
+    // Repeats and releases the filter still holds come out in the tail.
+    int64_t lastOutput = end;
+    while (pos < tailEnd(lastOutput)) {
+        int32_t to = int32_t(std::min<int64_t>(int64_t(pos) + block, tailEnd(lastOutput)));
+        if (play(to)) lastOutput = to;
+        pos = to;
+    }
+    host.setPosition(pos);
     double entered = now();
-    module->stop(int32_t(end));
+    module->stop(pos);
     // The stop's output comes at the next idle call, timed from the stop.
     for (int32_t i = 0; i < 2; ++i) module->process(0, 0, 1);
     result.moduleSeconds += now() - entered;
     result.processCalls += 2;
-    collect(shift + end);
+    collect(shift + pos);
     result.seconds = now() - started;
 
+    result.tailTicks = uint32_t(pos - end);
     result.songTicks = length;
     result.songMicros = host.timeMap().timeToRealTime(int32_t(std::min<uint32_t>(length, 0x7FFFFFFF)));
-    uint32_t minEnd = uint32_t(end + shift);
+    uint32_t minEnd = uint32_t(pos + shift);
     result.output = outputSong(song, outputTrack(std::move(collected), minEnd));
     return true;
 }
@@ -331,6 +372,8 @@ int runRender(const Options& o) {
     settings.loopStart = o.loopStart;
     settings.loopLength = o.loopLength;
     settings.loopTimes = o.loopTimes;
+    settings.tailUntilQuiet = !o.tailSet;
+    settings.tail = o.tail;
     ProgressBar bar;
     if (stderrIsTerminal()) settings.progress = [&bar](double share) { bar.update(share); };
     RenderResult result;
@@ -352,10 +395,11 @@ int runRender(const Options& o) {
         droppedCount += reason.second;
     }
     if (droppedCount) dropped = "; " + std::to_string(droppedCount) + " input events not carried (" + dropped + ")";
-    std::printf("%s -> %s through \"%s\": %llu events in, %llu out, song %d:%04.1f (%lu ticks), rendered in %.1f ms, %.0f events/s%s\n",
+    std::printf("%s -> %s through \"%s\": %llu events in, %llu out, song %d:%04.1f (%lu ticks) + tail %lu ticks, "
+                "rendered in %.1f ms, %.0f events/s%s\n",
                 o.input.c_str(), o.output.c_str(), session.filterClass().name.c_str(),
                 (unsigned long long)result.eventsIn, (unsigned long long)result.eventsOut, int(songSeconds / 60),
-                std::fmod(songSeconds, 60.0), (unsigned long)result.songTicks, result.seconds * 1000, rate,
-                dropped.c_str());
+                std::fmod(songSeconds, 60.0), (unsigned long)result.songTicks, (unsigned long)result.tailTicks,
+                result.seconds * 1000, rate, dropped.c_str());
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "EventStore.h"
 #include "MidiFile.h"
 #include "Options.h"
+#include "TimedInput.h"
 #include "interfaces/HostInterfaces.h"
 #include "interfaces/MfxInterfaces.h"
 
@@ -23,6 +24,10 @@ struct RenderSettings {
     int32_t idleCalls = 1;                                 // idle process calls after each block
     // Sees every event the module output, before it is collected; may be empty.
     std::function<void(const EventData&)> inspect;
+    // After the last event the render plays empty blocks: by default until the filter
+    // has output nothing for a bar (at most 8 bars), else for tail exactly (0: none).
+    bool tailUntilQuiet = true;
+    Duration tail;
     // Called now and then with the share done (0 to 1); may be empty.
     std::function<void(double)> progress;
 };
@@ -32,6 +37,7 @@ struct RenderResult {
     uint64_t eventsIn = 0;
     uint64_t eventsOut = 0;   // host events the module output
     uint32_t songTicks = 0;   // the input's length
+    uint32_t tailTicks = 0;   // played after the song's end
     int64_t songMicros = 0;
     uint64_t processCalls = 0;
     double seconds = 0;       // the playing itself, without building the output

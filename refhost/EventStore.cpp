@@ -246,7 +246,7 @@ int32_t EventStore::giveBack(HostEvent event, EventOp op, int32_t hostPosition, 
         // Hand-over is an output too: record it before the event goes (its fields move).
         note(op, via, event, 0, fault);
         output_.push_back({sequence_, event, OutputKind::HandedOver, via, slot->entry.origin,
-                           hostPosition, std::move(slot->entry.data)});
+                           hostPosition, std::move(slot->entry.data), clockMicros()});
     } else {
         note(op, via, event, 0, fault);
     }
@@ -274,7 +274,7 @@ int32_t EventStore::record(HostEvent event, OutputKind how, int32_t hostPosition
     note(op, via, event, 0, fault);
     if (fault != Fault::None) return 1;
     const Entry& e = slotOf(event)->entry;
-    output_.push_back({sequence_, event, how, via, e.origin, hostPosition, e.data});
+    output_.push_back({sequence_, event, how, via, e.origin, hostPosition, e.data, clockMicros()});
     return 0;
 }
 
@@ -448,6 +448,20 @@ std::vector<OutputRecord> EventStore::takeOutput() {
 std::vector<JournalEntry> EventStore::journal() const {
     Lock g(lock_);
     return journal_;
+}
+
+void EventStore::startClock() {
+    Lock g(lock_);
+    QueryPerformanceFrequency(&clockFrequency_);
+    QueryPerformanceCounter(&clockStart_);
+}
+
+int64_t EventStore::clockMicros() const {
+    if (clockFrequency_.QuadPart == 0) return 0;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const int64_t ticks = now.QuadPart - clockStart_.QuadPart, f = clockFrequency_.QuadPart;
+    return ticks / f * 1000000 + ticks % f * 1000000 / f;
 }
 
 void EventStore::setJournaling(bool on) {

@@ -53,6 +53,7 @@ struct OutputRecord {
     Origin origin = Origin::Host;
     int32_t hostPosition = 0;  // the transport position when it was output
     EventData event;           // the fields at that moment
+    int64_t clockMicros = 0;   // the store's clock at the output call (0 while it is stopped)
 };
 
 struct JournalEntry {
@@ -144,6 +145,12 @@ public:
     std::vector<JournalEntry> journal() const;
     void setJournaling(bool on);
 
+    // A wall clock from 0 that stamps every output record from now on; off by default,
+    // so that renders pay nothing for it.
+    void startClock();
+    // Microseconds since startClock (0 before it).
+    int64_t clockMicros() const;
+
 private:
     struct Entry {
         EventData data;
@@ -198,6 +205,8 @@ private:
     int32_t doubleReleases_ = 0, unknownUses_ = 0, staleUses_ = 0, foreignReleases_ = 0;
     int32_t failedCreates_ = 0, failNext_ = 0;
     bool journaling_ = true;
+    LARGE_INTEGER clockStart_{};
+    LARGE_INTEGER clockFrequency_{};
     std::vector<OutputRecord> output_;
     std::vector<JournalEntry> journal_;
 };

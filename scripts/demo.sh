@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The demo: set up, build, make a Wine prefix, register the sample filters, list the
 # module's classes, render examples/demo.mid through Transpose (+5) and Echo, show the
-# first notes before and after, take editor screenshots, run the benchmark, validate both
-# filters at level 10 and show the catalogue. The files end up in build/demo-output.
+# first notes before and after, play a live note through Echo, take editor screenshots,
+# run the benchmark, validate both filters at level 10 and show the catalogue. The files
+# end up in build/demo-output.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${PAL_BUILD_DIR:-$root/build}
@@ -49,6 +50,10 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   echo "first notes (time, channel, key, velocity): before | through Transpose +5 | through Echo"
   paste -d"|" <(notes "$PAL_OUT/demo.mid") <(notes "$PAL_OUT/demo-transpose.mid") <(notes "$PAL_OUT/demo-echo.mid") |
     sed "s/|/   |   /g"
+  echo
+
+  echo "live through Echo on the wall clock: a note held for half a second, its repeats on the timer"
+  host live --filter Echo 90 3C 64 @500ms 80 3C 00 | tee "$PAL_OUT/live-echo.txt"
   echo
 
   host editor --filter Transpose --screenshot "$PAL_OUT/editor-transpose.png"

@@ -1,8 +1,12 @@
 // "Echo": repeats each note a number of times, a number of beats apart, each
 // repeat softer by a percentage. Repeats later than the processed range are held
-// and output in the range they fall in.
+// and output in the range they fall in. Live notes are repeated on the wall clock:
+// the filter asks its host for periodic calls while repeats wait and hands each one
+// out in the first call after its time; a repeat's note-off follows it as long
+// after as the played note's.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "common/SampleFilter.h"
@@ -39,8 +43,31 @@ protected:
     void hostChanged() override;
 
 private:
+    struct LiveNote {  // a live note still held, waiting for its note-off
+        uint8_t status, key;
+        int64_t on;                    // microseconds on the filter's clock
+        std::vector<int64_t> offsets;  // of its repeats from the note
+    };
+    struct LiveRepeat {
+        int64_t due;
+        MfxShortEvent event;
+    };
+
     void queryTimeBase();
+    // Velocities of a note's repeats; fewer than Repeats when one would fall below 1.
+    std::vector<uint8_t> repeatVelocities(uint8_t velocity) const;
+    double stepTicks() const;
+    // Microseconds from a live note to each of its repeats, at the host's tempo.
+    std::vector<int64_t> repeatOffsets();
+    void startRepeats(const MfxShortEvent& note, int64_t now);
+    void endRepeats(const MfxShortEvent& off, int64_t now);
+    void schedule(int64_t due, const MfxShortEvent& event);
+    // Periodic calls on exactly while repeats wait.
+    void updateTimer();
 
     int32_t timeBase_ = kDefaultTimeBase;
     std::vector<MfxEvent> held_;
+    std::vector<LiveNote> sounding_;
+    std::vector<LiveRepeat> scheduled_;  // in time order
+    bool timerOn_ = false;
 };

@@ -87,9 +87,55 @@ host render "$work/in.mid" "$work/loop.mid" --filter Transpose --loop 0:96:3 >"$
 check "a loop of 96 ticks played 3 times repeats its program change at 96 and 192" \
   test "$(events "$work/loop.mid" | grep -c 'Program_c, 1, 5')" -eq 3
 
-# ---- live ----
+# ---- one note through Echo, the file ending at its release: the tail keeps the repeats ----
+cat >"$work/one.csv" <<'CSV'
+0, 0, Header, 1, 2, 480
+1, 0, Start_track
+1, 0, Tempo, 500000
+1, 0, End_track
+2, 0, Start_track
+2, 0, Note_on_c, 0, 60, 100
+2, 480, Note_off_c, 0, 60, 0
+2, 480, End_track
+0, 0, End_of_file
+CSV
+csvmidi "$work/one.csv" "$work/one.mid" || fail "csvmidi made the one-note file"
+notes_on() { midicsv "$1" | grep Note_on_c | awk -F', ' '$6 > 0 { print $2 ", " $6 }' | tr '\n' ' '; }
+host render "$work/one.mid" "$work/one-echo.mid" --filter Echo >"$work/one.out" 2>&1
+check "render plays on after the file: the note and its three repeats" \
+  test "$(notes_on "$work/one-echo.mid")" = "0, 100 240, 70 480, 49 720, 34 "
+check "the output's end moved past the last repeat" \
+  test "$(midicsv "$work/one-echo.mid" | awk -F', ' '$3 == "End_track" { e = $2 } END { print e }')" -gt 1200
+host render "$work/one.mid" "$work/one-cut.mid" --filter Echo --tail 0 >/dev/null 2>&1
+check "--tail 0 stops at the last event" test "$(notes_on "$work/one-cut.mid")" = "0, 100 240, 70 "
+
+# ---- live, on the wall clock ----
 host live --filter Transpose 90 3C 64 80 3C 00 >"$work/live.out" 2>&1
-check "live passes a note on and off through" diff <(grep '^out:' "$work/live.out") <(printf 'out: 90 3C 64\nout: 80 3C 00\n')
+check "live passes a note on and off through" \
+  diff <(grep -o 'out: .*' "$work/live.out") <(printf 'out: 90 3C 64\nout: 80 3C 00\n')
+host live --filter Transpose --json 90 3C 64 @300ms 80 3C 00 >"$work/live.json" 2>&1
+# Echo at its defaults: 3 repeats, half a beat apart (250 ms at the host's 120 BPM), 30% softer each.
+host live --filter Echo --json 90 3C 64 @500ms 80 3C 00 >"$work/echo-live.json" 2>&1
+check "live output keeps its times; Echo repeats live notes on the timer, every event given back" \
+  python3 - "$work/live.json" "$work/echo-live.json" <<'PY'
+import json, sys
+def out(path):
+    r = json.load(open(path))
+    assert r["given_back"] is True, r
+    return r, [e for e in r["events"] if e["dir"] == "out"]
+r, moved = out(sys.argv[1])
+tolerance = 2 * r["timer_ms"]  # idle calls ride the timer
+sent = [e for e in r["events"] if e["dir"] == "in"]
+assert [e["bytes"] for e in moved] == ["90 3C 64", "80 3C 00"], moved
+assert 300 <= sent[1]["ms"] <= 300 + tolerance, sent
+assert all(0 <= o["ms"] - i["ms"] <= tolerance for i, o in zip(sent, moved)), (sent, moved)
+r, echoed = out(sys.argv[2])
+notes = [e for e in echoed if e["bytes"].startswith("90")]
+assert [e["bytes"] for e in notes] == ["90 3C 64", "90 3C 46", "90 3C 31", "90 3C 22"], echoed
+gaps = [b["ms"] - a["ms"] for a, b in zip(notes, notes[1:])]
+assert all(abs(g - 250) <= tolerance for g in gaps), gaps
+assert sum(e["bytes"] == "80 3C 00" for e in echoed) == 4, echoed
+PY
 
 # ---- bad input: one line, non-zero exit, nothing left behind ----
 printf 'not a MIDI file at all' >"$work/corrupt.mid"
@@ -100,6 +146,7 @@ bad() {
   rm -f "$work/bad.mid" "$work"/*.part
   host "$@" >"$work/bad.out" 2>"$work/bad.err"
   local rc=$?
+  last_rc=$rc
   if [ $rc -ne 0 ] && [ "$(wc -l <"$work/bad.err")" -eq 1 ] && [ ! -e "$work/bad.mid" ] &&
      ! ls "$work"/*.part >/dev/null 2>&1; then
     pass "$what: $(cat "$work/bad.err")"
@@ -114,6 +161,10 @@ bad "refused state" render "$work/in.mid" "$work/bad.mid" --filter Transpose --s
 bad "missing state file" render "$work/in.mid" "$work/bad.mid" --filter Transpose --state "$work/none.state"
 bad "module that will not load" render "$work/in.mid" "$work/bad.mid" --filter Transpose --module "$work/bogus.dll"
 bad "bad option" render "$work/in.mid" "$work/bad.mid" --filter Transpose --loop 1
+for timed in "@-5 90 3C 64" "@abc 90 3C 64" "@500ms 90 3C 64 @200ms 80 3C 00"; do
+  bad "live $timed" live --filter Transpose $timed
+  check "live $timed is a usage error (exit 2)" test "$last_rc" -eq 2
+done
 
 # Without a registered filter the module refuses to load.
 for dll in transpose echo; do wine regsvr32 /u /s "$(winepath -w "$bin/$dll.dll")"; done

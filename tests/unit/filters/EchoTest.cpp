@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "FilterFakes.h"
 #include "echo/Echo.h"
 
@@ -60,7 +62,7 @@ TEST_F(EchoTest, RepeatsAreTimedInHostTicksPerBeatWithDecayingVelocity) {
     };
     for (const Case& c : cases) {
         FakeHost host(c.hostAnswers, c.timeBase);
-        ASSERT_EQ(filter->attachHost(&host), S_OK);
+        ASSERT_EQ(filter->attachHost(host.unknown()), S_OK);
         set(c.repeats, c.step, c.decay);
         EXPECT_EQ(heard(run(0, 100000, {note(0, 60, 100)})), c.expected) << "time base " << c.timeBase;
         EXPECT_EQ(host.timeBaseCalls, c.hostAnswers ? 1 : 0);
@@ -131,12 +133,48 @@ TEST_F(EchoTest, ParameterRangesAreChecked) {
     for (const Case& c : cases) EXPECT_EQ(params->setParameter(c.index, c.value), c.result) << c.index << "=" << c.value;
 }
 
-TEST_F(EchoTest, LiveEventsPassUnchanged) {
-    FakeShortEventList in({shortEvent(0, 0x90, 60, 100), shortEvent(0, 0xB0, 1, 2)}), out;
-    EXPECT_EQ(filter->filterLiveEvents(&in, &out), S_OK);
-    ASSERT_EQ(out.records.size(), 2u);
-    EXPECT_EQ(out.records[0].data1, 60);
-    EXPECT_EQ(out.records[1].status, 0xB0);
+TEST_F(EchoTest, LiveNotesAreRepeatedAndReleasedWhilePeriodicCallsAreOn) {
+    struct Case {
+        int32_t repeats, decay;
+        std::vector<int> velocities;  // of the note and its repeats
+    } cases[] = {{3, 30, {100, 70, 49, 34}}, {8, 90, {100, 10, 1}}, {2, 0, {100, 100, 100}}};
+    for (const Case& c : cases) {
+        FakeHost host(true, 480);
+        host.answersTimer = true;
+        ASSERT_EQ(filter->attachHost(host.unknown()), S_OK);
+        set(c.repeats, 50, c.decay);  // 250 ms apart: the fake host has no tempo map, so 120 BPM
+        std::vector<MfxShortEvent> heard;
+        auto play = [&](std::vector<MfxShortEvent> input) {
+            FakeShortEventList in(std::move(input)), out;
+            EXPECT_EQ(filter->filterLiveEvents(&in, &out), S_OK);
+            heard.insert(heard.end(), out.records.begin(), out.records.end());
+        };
+        play({shortEvent(7, 0x93, 60, 100), shortEvent(7, 0xB3, 1, 2)});
+        EXPECT_TRUE(host.timerOn);
+        play({shortEvent(7, 0x83, 60, 33)});
+        // The periodic calls, until the filter switches them off (or five seconds pass).
+        for (DWORD start = GetTickCount(); host.timerOn && GetTickCount() - start < 5000; Sleep(1)) play({});
+        EXPECT_FALSE(host.timerOn);
+        EXPECT_EQ(host.timerStarts, 1);
+        EXPECT_EQ(host.timerStops, 1);
+        // Each repeat is as long as the played note, so the releases alternate with the notes.
+        std::vector<std::string> expected = {"93 3C 64", "B3 01 02", "83 3C 21"};
+        for (size_t r = 1; r < c.velocities.size(); ++r) {
+            char text[16];
+            std::snprintf(text, sizeof text, "93 3C %02X", c.velocities[r]);
+            expected.push_back(text);
+            expected.push_back("83 3C 21");
+        }
+        std::vector<std::string> got;
+        for (const MfxShortEvent& e : heard) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%02X %02X %02X", e.status, e.data1, e.data2);
+            got.push_back(text);
+            EXPECT_EQ(e.time, 7);
+        }
+        EXPECT_EQ(got, expected) << c.repeats << " repeats";
+        EXPECT_EQ(filter->detachHost(), S_OK);
+    }
 }
 
 }  // namespace

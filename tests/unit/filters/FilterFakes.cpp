@@ -83,6 +83,11 @@ HRESULT STDMETHODCALLTYPE FakeHost::QueryInterface(REFIID iid, void** out) {
         AddRef();
         return S_OK;
     }
+    if (answersTimer && sameId(&iid, &mfxid::IMfxTimerControl)) {
+        *out = static_cast<IMfxTimerControl*>(this);
+        AddRef();
+        return S_OK;
+    }
     *out = nullptr;
     return E_NOINTERFACE;
 }

@@ -67,10 +67,12 @@ public:
     LONG refs = 1;
 };
 
-// A host context: answers IMfxTempoQuery only when given a time base.
-class FakeHost : public IMfxTempoQuery {
+// A host context: answers IMfxTempoQuery only when given a time base, and
+// IMfxTimerControl when asked to.
+class FakeHost : public IMfxTempoQuery, public IMfxTimerControl {
 public:
     explicit FakeHost(bool answersTempo, int32_t timeBase = 0) : answersTempo(answersTempo), base(timeBase) {}
+    IUnknown* unknown() { return static_cast<IMfxTempoQuery*>(this); }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
     ULONG STDMETHODCALLTYPE Release() override { return --refs; }
@@ -83,10 +85,27 @@ public:
     int32_t STDMETHODCALLTYPE tempoIndexAt(int32_t) override { return 0; }
     int32_t STDMETHODCALLTYPE tempoCount() override { return 0; }
     HRESULT STDMETHODCALLTYPE tempoEntry(int32_t, int32_t*, int32_t*) override { return E_UNEXPECTED; }
+    HRESULT STDMETHODCALLTYPE timerPeriod(int32_t* period) override {
+        *period = 20;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE startTimer() override {
+        ++timerStarts;
+        timerOn = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE stopTimer() override {
+        ++timerStops;
+        timerOn = false;
+        return S_OK;
+    }
 
     bool answersTempo;
     int32_t base;
+    bool answersTimer = false;
     int timeBaseCalls = 0;
+    int timerStarts = 0, timerStops = 0;
+    bool timerOn = false;
     std::vector<GUID> asked;
     LONG refs = 1;
 };

@@ -46,6 +46,7 @@ TEST(Options, DefaultsWhereNothingIsSaid) {
     ASSERT_TRUE(parseOptions(words("render a.mid b.mid --filter {9903D2BF-28DE-43E5-9BA5-E6F4DA667FB7}"), o, error));
     EXPECT_EQ(o.block, 0);
     EXPECT_FALSE(o.loop);
+    EXPECT_FALSE(o.tailSet);
     EXPECT_TRUE(o.stateIn.empty());
     ASSERT_TRUE(parseOptions(words("bench"), o, error));
     EXPECT_EQ(o.filter, "Transpose");
@@ -96,8 +97,49 @@ TEST(Options, HelpIsPerCommand) {
 TEST(Options, LiveAndEditor) {
     Options o;
     std::string error;
-    ASSERT_TRUE(parseOptions(words("live --filter Transpose 90 3C 64 803C00"), o, error)) << error;
-    EXPECT_EQ(o.bytes, (std::vector<uint8_t>{0x90, 0x3C, 0x64, 0x80, 0x3C, 0x00}));
+    struct Timed {
+        const char* line;
+        std::vector<int64_t> micros;  // of each message
+        std::vector<uint8_t> bytes;   // status and data of each, in turn
+    } timed[] = {
+        {"90 3C 64 803C00", {0, 0}, {0x90, 0x3C, 0x64, 0x80, 0x3C, 0x00}},
+        {"@0 90 3C 64 @480ms 80 3C 00", {0, 480000}, {0x90, 0x3C, 0x64, 0x80, 0x3C, 0x00}},
+        {"C1 05 @1.5s B0 07 7F @1500 B0 3C 00 E0 00 40", {0, 1500000, 1500000, 1500000},
+         {0xC1, 0x05, 0x00, 0xB0, 0x07, 0x7F, 0xB0, 0x3C, 0x00, 0xE0, 0x00, 0x40}},
+    };
+    for (const Timed& row : timed) {
+        ASSERT_TRUE(parseOptions(words(std::string("live --filter Transpose ") + row.line), o, error)) << error;
+        std::vector<int64_t> micros;
+        std::vector<uint8_t> bytes;
+        for (const TimedMessage& m : o.messages) {
+            micros.push_back(m.micros);
+            bytes.insert(bytes.end(), {m.status, m.data1, m.data2});
+        }
+        EXPECT_EQ(micros, row.micros) << row.line;
+        EXPECT_EQ(bytes, row.bytes) << row.line;
+    }
+    EXPECT_EQ(o.liveFor, -1);
+    EXPECT_FALSE(o.json);
+    ASSERT_TRUE(parseOptions(words("live --filter Echo --for 1.5s --json 90 3C 64"), o, error)) << error;
+    EXPECT_EQ(o.liveFor, 1500000);
+    EXPECT_TRUE(o.json);
+    struct Tail {
+        const char* text;
+        Duration::Unit unit;
+        int64_t micros;
+        double bars;
+    } tails[] = {{"0", Duration::Unit::Micros, 0, 0},
+                 {"250ms", Duration::Unit::Micros, 250000, 0},
+                 {"2s", Duration::Unit::Micros, 2000000, 0},
+                 {"1.5bars", Duration::Unit::Bars, 0, 1.5}};
+    for (const Tail& t : tails) {
+        ASSERT_TRUE(parseOptions(words(std::string("render a.mid b.mid --filter Echo --tail ") + t.text), o, error))
+            << error;
+        EXPECT_TRUE(o.tailSet) << t.text;
+        EXPECT_EQ(o.tail.unit, t.unit) << t.text;
+        EXPECT_EQ(o.tail.micros, t.micros) << t.text;
+        EXPECT_EQ(o.tail.bars, t.bars) << t.text;
+    }
     ASSERT_TRUE(parseOptions(words("editor --filter Echo --screenshot e.png"), o, error));
     EXPECT_EQ(o.screenshot, "e.png");
 }
@@ -123,6 +165,17 @@ TEST(Options, BadLinesAreRefusedWithAReason) {
         {"live --filter X", "MIDI bytes"},
         {"live --filter X 9", "hex"},
         {"live --filter X 9G", "hex"},
+        {"live --filter X @-5 90 3C 64", "\"@-5\" is not a message time"},
+        {"live --filter X @abc 90 3C 64", "\"@abc\" is not a message time"},
+        {"live --filter X @2h 90 3C 64", "\"@2h\" is not a message time"},
+        {"live --filter X @500ms 90 3C 64 @200ms 80 3C 00", "may not go backwards"},
+        {"live --filter X 90 3C 64 @1s", "@1s is followed by no MIDI bytes"},
+        {"live --filter X 90 3C", "missing data bytes"},
+        {"live --filter X --for 2bars 90 3C 64", "--for wants a time from 0 up in ms or s"},
+        {"live --filter X --for 1x 90 3C 64", "--for wants"},
+        {"render a.mid b.mid --filter X --tail 3parsecs", "--tail wants a time from 0 up in ms or s or bars"},
+        {"render a.mid b.mid --filter X --tail .", "--tail wants"},
+        {"render a.mid b.mid --filter X --tail 1001bars", "--tail wants"},
         {"editor", "--filter"},
         {"list extra", "unexpected argument"},
         {"bench --events 0", "--events"},

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -134,8 +135,10 @@ TEST_F(RenderTest, EventsGoInBeforeTheBlockTheyFallInThenStopAndIdleCalls) {
     song.tracks.resize(1);
     song.tracks[0].events = {channel(0, 0xB0, 7, 100), channel(130, 0xC0, 5, 0)};
     song.tracks[0].endTick = 300;
+    RenderSettings settings;
+    settings.tailUntilQuiet = false;
     RenderResult result;
-    ASSERT_TRUE(render(song, RenderSettings(), result));
+    ASSERT_TRUE(render(song, settings, result));
     const std::vector<std::string> expected = {
         "start 0",       "event 0", "process 0 120", "idle", "event 130", "process 120 240", "idle",
         "process 240 300", "idle", "stop 300",        "idle", "idle"};
@@ -165,6 +168,7 @@ TEST_F(RenderTest, PassThroughKeepsEveryEventAndTheStopOutputIsTimedFromTheStop)
     song.tracks[1].events.push_back(empty);
     RenderSettings settings;
     settings.block = 7;
+    settings.tailUntilQuiet = false;
     RenderResult result;
     ASSERT_TRUE(render(song, settings, result));
     ASSERT_EQ(result.output.division, 96);
@@ -199,6 +203,7 @@ TEST_F(RenderTest, ALoopJumpsBackAtItsEndAndItsSecondPassFollowsTheFirst) {
     RenderSettings settings;
     settings.block = 120;
     settings.idleCalls = 0;
+    settings.tailUntilQuiet = false;
     settings.loop = true;
     settings.loopStart = 0;
     settings.loopLength = 240;
@@ -217,6 +222,48 @@ TEST_F(RenderTest, ALoopJumpsBackAtItsEndAndItsSecondPassFollowsTheFirst) {
     EXPECT_EQ(out.events[2].tick, 540u);
     EXPECT_EQ(out.events[3].tick, 730u);  // the stop's output: 480 + 240 played twice, + 10
     EXPECT_GE(out.endTick, 720u);
+}
+
+TEST_F(RenderTest, TheTailPlaysOnAfterTheLastEventAndTheFileEndsWithIt) {
+    Duration none, halfSecond, twoBars;
+    halfSecond.micros = 500000;
+    twoBars.unit = Duration::Unit::Bars;
+    twoBars.bars = 2;
+    struct Case {
+        bool untilQuiet;
+        Duration tail;
+        int32_t numerator, denominatorPower;
+        uint32_t tailTicks;
+    } cases[] = {
+        {true, none, 4, 2, 1920},        // nothing comes out: quiet for a bar of 4/4
+        {true, none, 3, 3, 720},         // a bar of 3/8
+        {false, none, 4, 2, 0},          // --tail 0: stop at the last event
+        {false, halfSecond, 4, 2, 480},  // at 120 BPM
+        {false, twoBars, 3, 2, 2880},
+    };
+    for (const Case& c : cases) {
+        midifile::Song song;
+        song.division = 480;
+        song.meters = {{0, uint8_t(c.numerator), uint8_t(c.denominatorPower), 24, 8}};
+        song.tracks.resize(1);
+        song.tracks[0].events = {channel(0, 0xB0, 7, 100)};
+        song.tracks[0].endTick = 300;
+        RenderSettings settings;
+        settings.tailUntilQuiet = c.untilQuiet;
+        settings.tail = c.tail;
+        module_.calls.clear();
+        RenderResult result;
+        ASSERT_TRUE(render(song, settings, result));
+        const uint32_t stop = 300 + c.tailTicks;
+        EXPECT_EQ(result.tailTicks, c.tailTicks);
+        EXPECT_NE(std::find(module_.calls.begin(), module_.calls.end(), "stop " + std::to_string(stop)),
+                  module_.calls.end())
+            << c.tailTicks;
+        const midifile::Track& out = result.output.tracks[1];
+        ASSERT_EQ(out.events.size(), 2u);
+        EXPECT_EQ(out.events[1].tick, stop + 10) << "the stop's output is timed from the stop";
+        EXPECT_EQ(out.endTick, stop + 10);
+    }
 }
 
 TEST_F(RenderTest, TempoAndMeterChangesFeedTheTimeMap) {
