@@ -633,6 +633,10 @@ bool editorCheck(Round& r) {
     ModuleInfo info = {sizeof(ModuleInfo), 0};
     session.module()->getInfo(&info);
     if (info.hasEditor != 1) return r.skip("the filter has no property pages");
+    // Without a display (Wine with no X server) no host window can be made: not the filter's fault.
+    HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (!probe) return r.skip("no window can be created here (no display)");
+    DestroyWindow(probe);
     int32_t windowsBefore = threadWindows();
     const int32_t kRounds = 4;
     {
@@ -1086,6 +1090,7 @@ std::string quoted(const std::string& arg) {
 
 struct ChildResult {
     bool started = false;
+    DWORD startError = 0;  // GetLastError when the process could not be started
     bool timedOut = false;
     DWORD exitCode = 0;
     std::vector<json> lines;
@@ -1113,7 +1118,10 @@ ChildResult runChild(const std::vector<std::string>& args, DWORD timeoutMs) {
     for (const std::string& a : args) line += " " + quoted(a);
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 1 << 16)) return result;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 1 << 16)) {
+        result.startError = GetLastError();
+        return result;
+    }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -1127,6 +1135,7 @@ ChildResult runChild(const std::vector<std::string>& args, DWORD timeoutMs) {
     double started = secondsNow();
     result.started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                                     &process) != 0;
+    if (!result.started) result.startError = GetLastError();
     CloseHandle(writeEnd);
     if (!result.started) {
         CloseHandle(readEnd);
@@ -1178,7 +1187,7 @@ ChildResult runChild(const std::vector<std::string>& args, DWORD timeoutMs) {
 }
 
 std::string deathText(const ChildResult& child, DWORD timeoutMs) {
-    if (!child.started) return "the check's process could not be started";
+    if (!child.started) return "the check's process could not be started (error " + std::to_string(child.startError) + ")";
     if (child.timedOut) return "no answer within " + std::to_string(timeoutMs) + " ms: killed";
     return "the process died with " + exceptionText(child.exitCode);
 }
