@@ -13,7 +13,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 cmake ninja-build wine wine32:i386 \
-         xvfb xauth googletest midicsv python3 \
+         xvfb xauth procps googletest midicsv python3 \
          nlohmann-json3-dev libcli11-dev libz-mingw-w64-dev; do
   have "$p" || need+=("$p")
 done

@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "interfaces/ComExtras.h"
+#include "platform/Writable.h"
 
 namespace lifetime {
 
@@ -71,7 +72,7 @@ public:
     // Every interface of the object answers the same identifiers with one count;
     // an out pointer that can't be written is refused untouched.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out || IsBadWritePtr(out, sizeof(void*))) return E_POINTER;
+        if (!platform::writable(out, sizeof(void*))) return E_POINTER;
         Derived* self = static_cast<Derived*>(this);
         for (const InterfaceEntry* e = Derived::interfaceTable(); e->id; ++e) {
             if (!sameId(e->id, &iid) || !self->answers(e->id)) continue;

@@ -1,4 +1,5 @@
 #include "ControlState.h"
+#include "Emulation.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -215,11 +216,9 @@ void logShortEvents(size_t index, std::vector<MfxShortEvent> events) {
 void raiseIfScripted(int32_t site) {
     if (site < 0 || site >= TfSiteCount) return;
     switch (state().raises[site]) {
-    case TfRaiseAccessViolation: {
-        static volatile uintptr_t address = 0x10;
-        *reinterpret_cast<volatile int*>(address) = 1;
+    case TfRaiseAccessViolation:
+        emulation::accessViolation();
         break;
-    }
     case TfRaiseCxxSeh:
         RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr);
         break;

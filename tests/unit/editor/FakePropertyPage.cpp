@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "interfaces/ComExtras.h"
+#include "testfilter/Emulation.h"
 
 namespace fake {
 
@@ -16,8 +17,7 @@ void record(const char* entry) {
     if (!world.script.faultAt.empty() && world.script.faultAt == entry) {
         world.script.faultAt.clear();
         if (world.script.faultKind == Fault::AccessViolation) {
-            static volatile uintptr_t address = 0x10;
-            *reinterpret_cast<volatile int*>(address) = 1;
+            emulation::accessViolation();
         } else {
             RaiseException(0xE06D7363, 0, 0, nullptr);
         }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "guard/Guard.h"
+#include "testfilter/Emulation.h"
 
 namespace {
 
@@ -20,8 +21,7 @@ TEST(Guard, CatchesAccessViolationAndRaisedExceptions) {
         bool after = false;
         bool ok = guard::call([&] {
             if (c.code == EXCEPTION_ACCESS_VIOLATION) {
-                static volatile uintptr_t address = 0x10;
-                *reinterpret_cast<volatile int*>(address) = 1;
+                emulation::accessViolation();
             } else {
                 RaiseException(c.code, 0, 0, nullptr);
             }

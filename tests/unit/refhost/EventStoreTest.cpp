@@ -5,6 +5,7 @@
 
 #include "EventStore.h"
 #include "WinSync.h"
+#include "testfilter/Emulation.h"
 
 namespace {
 
@@ -209,6 +210,7 @@ TEST(EventStore, HostEventsCanBeMarkedLiveAndDiscarded) {
 }
 
 TEST(EventStore, ThreadsShareOneStore) {
+    if (emulation::active()) GTEST_SKIP() << emulation::threadsSkipped();
     EventStore store;
     auto work = [&] {
         for (int i = 0; i < 2000; ++i) {
