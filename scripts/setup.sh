@@ -31,6 +31,9 @@ if ! wine --version >/dev/null 2>&1; then
   echo "setup: 32-bit programs do not run natively here; installing qemu-user-static"
   export DEBIAN_FRONTEND=noninteractive
   have qemu-user-static || sudo_ apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
+  # A native server for the emulated programs: the emulated one is slow and was seen
+  # to crash during a prefix's boot.
+  have wine64 || sudo_ apt-get install -y -qq --no-install-recommends wine64 >/dev/null
   [ -e /proc/sys/fs/binfmt_misc/register ] || sudo_ mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || true
   if [ -w /proc/sys/fs/binfmt_misc/register ] && [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
     # i386 ELF executables (the kernel reads the \x escapes itself).

@@ -27,9 +27,13 @@ mkdir -p "$WINEPREFIX"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   set -u
   wineserver -p
-  # Tests that fault on purpose need to know whether a CPU emulator runs the code.
-  if pgrep -f "qemu-i386.*wineserver" >/dev/null; then export PAL_EMULATED=1; fi
   wineboot -i >/dev/null 2>&1
+  # Tests that fault on purpose need to know whether a CPU emulator runs the code
+  # (the boot leaves the Windows processes of the session running).
+  if pgrep -f "qemu-i386.*wine" >/dev/null; then
+    export PAL_EMULATED=1
+    echo "test: Wine runs under a CPU emulator here (PAL_EMULATED=1)"
+  fi
   wine reg delete "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug" /v Debugger /f >/dev/null 2>&1
   # Wine under a CPU emulator now and then loses a process to the emulator itself
   # (seen: its server connection gone at exit); there a failed test gets one rerun.
