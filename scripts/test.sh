@@ -16,31 +16,35 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 rm -rf "$WINEPREFIX"
 
-# One Wine session for the whole run: a persistent server, started in the fresh
-# prefix before its boot. A test program that finds no server starts a whole new
-# session with its start-up services, which costs minutes where 32-bit code runs
-# under emulation. The first program after the boot waits for the boot's services;
-# a registry edit takes that wait outside the tests' time limits. It removes the
-# crash debugger: a test program that dies should end at once, not wait for the
-# debugger's dialog until its time runs out.
+# One Wine session for the whole run: a persistent server, the prefix booted, and a
+# console program that waits on a pipe until the run ends. Without a program of its
+# own alive, a session ends with its last program: the next starts the whole session
+# again (its services, the desktop), which costs minutes where 32-bit code runs
+# under emulation. The registry edit waits for the session's start outside the tests'
+# time limits. It removes the crash debugger: a test program that dies should end at
+# once, not wait for the debugger's dialog until its time runs out.
 mkdir -p "$WINEPREFIX"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   set -u
   wineserver -p
   wineboot -i >/dev/null 2>&1
-  # Tests that fault on purpose need to know whether a CPU emulator runs the code
-  # (the boot leaves the Windows processes of the session running).
+  keeper=$WINEPREFIX/keeper.fifo
+  mkfifo "$keeper"
+  wine cmd <"$keeper" >/dev/null 2>&1 &
+  exec 3>"$keeper"
+  wine reg delete "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug" /v Debugger /f >/dev/null 2>&1
+  # Tests that fault on purpose need to know whether a CPU emulator runs the code.
   if pgrep -f "qemu-i386.*wine" >/dev/null; then
     export PAL_EMULATED=1
     echo "test: Wine runs under a CPU emulator here (PAL_EMULATED=1)"
   fi
-  wine reg delete "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug" /v Debugger /f >/dev/null 2>&1
   # Wine under a CPU emulator now and then loses a process to the emulator itself
   # (seen: its server connection gone at exit); there a failed test gets one rerun.
   repeat=
   if [ "${PAL_EMULATED:-0}" = 1 ]; then repeat="--repeat until-pass:2"; fi
   ctest --test-dir "$PAL_BUILD_DIR" --output-on-failure $repeat "$@"
   rc=$?
+  exec 3>&-
   wineserver -k || true
   exit $rc
 ' ctest "$@"
