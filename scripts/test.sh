@@ -42,11 +42,13 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   # (seen: its server connection gone at exit); there a failed test gets one rerun.
   # Exceptions raised inside the test filter DLL crash or hang the emulated process
   # (seen in the state and instance tests; raised in a test program they are caught):
-  # the tests that script them run natively only.
+  # the tests that script them run natively only. The MidiCsv tests, which only
+  # skip unless their own script runs them (its command line names them), took the
+  # process down at their first skip.
   repeat=
   if [ "${PAL_EMULATED:-0}" = 1 ]; then
     repeat="--repeat until-pass:2"
-    export GTEST_FILTER="-TestFilterTest.ScriptedExceptionsAreRaisedAtEachSiteAndCaughtByTheGuard:FaultMatrix.*:Faults.*:Catalogue.AProbeThatFaultsCountsAsNotCreatable:Editor.AFaultingProviderOrPageGivesTheDocumentedResult:State.AFailingOrRaising*"
+    export GTEST_FILTER="-TestFilterTest.ScriptedExceptionsAreRaisedAtEachSiteAndCaughtByTheGuard:FaultMatrix.*:Faults.*:Catalogue.AProbeThatFaultsCountsAsNotCreatable:Editor.AFaultingProviderOrPageGivesTheDocumentedResult:State.AFailingOrRaising*:MidiCsv.*"
     echo "test: left out under the emulator: ${GTEST_FILTER#-}"
   fi
   ctest --test-dir "$PAL_BUILD_DIR" --output-on-failure $repeat "$@"
