@@ -5,7 +5,6 @@
 
 #include "EventStore.h"
 #include "WinSync.h"
-#include "testfilter/Emulation.h"
 
 namespace {
 
@@ -210,7 +209,6 @@ TEST(EventStore, HostEventsCanBeMarkedLiveAndDiscarded) {
 }
 
 TEST(EventStore, ThreadsShareOneStore) {
-    if (emulation::active()) GTEST_SKIP() << emulation::threadsSkipped();
     EventStore store;
     auto work = [&] {
         for (int i = 0; i < 2000; ++i) {

@@ -14,7 +14,6 @@
 
 #include "services/RecordList.h"
 #include "services/SysexAllocator.h"
-#include "testfilter/Emulation.h"
 
 namespace {
 
@@ -36,7 +35,6 @@ MfxEvent sysexRecord(SysexHandle h) {
 }
 
 TEST(SysexAllocatorThreads, CreateResizeAndReadWhileTheHostFrees) {
-    if (emulation::active()) GTEST_SKIP() << emulation::threadsSkipped();
     SysexAllocator& allocator = sysexAllocator();
     const size_t liveBefore = allocator.liveCount();
     const int workers = 4, perWorker = 20000;

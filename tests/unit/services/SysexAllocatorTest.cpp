@@ -8,7 +8,6 @@
 #include "FakeHost.h"
 #include "WinSync.h"
 #include "services/SysexAllocator.h"
-#include "testfilter/Emulation.h"
 
 namespace {
 
@@ -179,7 +178,6 @@ TEST(SysexAllocator, TableSlotsInOrder) {
 }
 
 TEST(SysexAllocator, ThreadsCreatingAndFreeingLoseNothing) {
-    if (emulation::active()) GTEST_SKIP() << emulation::threadsSkipped();
     const int Threads = 4, PerThread = 2000;
     std::vector<std::vector<SysexHandle>> made(Threads);
     std::atomic<int> failures{0};
