@@ -9,15 +9,11 @@
 #include <cstdio>
 #include <functional>
 
-#include "testfilter/Emulation.h"
-
 namespace {
 
 using namespace fixture;
 
-// Under a CPU emulator every load retranslates the DLL's code: a tenth of the cycles
-// there, with the same bound on growth (a leak of 512 bytes a cycle still shows).
-const int kCycles = emulation::active() ? 500 : 5000;
+const int kCycles = 5000;
 const long long kMaxGrowth = 256 << 10;
 
 const GUID CLSID_Transpose = {0x9903D2BF, 0x28DE, 0x43E5, {0x9B, 0xA5, 0xE6, 0xF4, 0xDA, 0x66, 0x7F, 0xB7}};
