@@ -44,7 +44,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   # (seen in the state and instance tests; raised in a test program they are caught):
   # the tests that script them run natively only. The MidiCsv tests, which only
   # skip unless their own script runs them (its command line names them), took the
-  # process down at their first skip (so does any skip there). Contending threads
+  # process down at their first skip (as a skip did in another test). Contending threads
   # crash the emulator: the thread stress tests run natively only. The unload test
   # saw committed memory grow by about 200 KiB a cycle there, then the process died:
   # not understood yet, so it runs natively only.
