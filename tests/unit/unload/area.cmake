@@ -2,4 +2,4 @@
 # figures see nothing of other tests.
 add_dependencies(test_unload palisander palisander_testfilter transpose echo)
 target_link_libraries(test_unload PRIVATE psapi)
-set_tests_properties(unload PROPERTIES TIMEOUT 1200)
+set_tests_properties(unload PROPERTIES TIMEOUT 1800)
