@@ -41,7 +41,8 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   # Wine under a CPU emulator now and then loses a process to the emulator itself
   # (seen: its server connection gone at exit); there a failed test gets one rerun.
   # Exceptions raised inside the test filter DLL crash or hang the emulated process
-  # (seen in the state and instance tests; raised in a test program they are caught):
+  # (seen in the state and instance tests). Raised in a test program they are caught,
+  # except now and then in one with windows (seen in CI: the editor page-fault rows):
   # the tests that script them run natively only. The MidiCsv tests, which only
   # skip unless their own script runs them (its command line names them), took the
   # process down at their first skip (as a skip did in another test). Contending threads
@@ -51,7 +52,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   repeat=
   if [ "${PAL_EMULATED:-0}" = 1 ]; then
     repeat="--repeat until-pass:2"
-    export GTEST_FILTER="-TestFilterTest.ScriptedExceptionsAreRaisedAtEachSiteAndCaughtByTheGuard:TestFilterTest.AScriptInTextScriptsFilterEventsAsTheControlFunctionsDo:FaultMatrix.*:Faults.*:Catalogue.AProbeThatFaultsCountsAsNotCreatable:Editor.AFaultingProviderOrPageGivesTheDocumentedResult:State.AFailingOrRaising*:MidiCsv.*:SysexAllocator.ThreadsCreatingAndFreeingLoseNothing:SysexAllocatorThreads.*:EventStore.ThreadsShareOneStore:Unload.*"
+    export GTEST_FILTER="-TestFilterTest.ScriptedExceptionsAreRaisedAtEachSiteAndCaughtByTheGuard:TestFilterTest.AScriptInTextScriptsFilterEventsAsTheControlFunctionsDo:FaultMatrix.*:Faults.*:Catalogue.AProbeThatFaultsCountsAsNotCreatable:Editor.AFaultingProviderOrPageGivesTheDocumentedResult:PropertyPageViewTest.FaultingPageOrProviderGivesDocumentedResults:PropertyPageViewTest.FaultDuringDetachStillClearsPageAndParent:State.AFailingOrRaising*:MidiCsv.*:SysexAllocator.ThreadsCreatingAndFreeingLoseNothing:SysexAllocatorThreads.*:EventStore.ThreadsShareOneStore:Unload.*"
     echo "test: left out under the emulator: ${GTEST_FILTER#-}"
   fi
   ctest --test-dir "$PAL_BUILD_DIR" --output-on-failure $repeat "$@"
