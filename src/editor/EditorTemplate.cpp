@@ -25,10 +25,14 @@ void buildEditorTemplate(ISpecifyPropertyPages* pages, char* templateText) {
                   int(width), int(height));
 }
 
-int32_t editorGetTemplate(ISpecifyPropertyPages* pages, char* templateText, const char* name, char* nameOut,
+int32_t editorGetTemplate(ISpecifyPropertyPages* pages, EditorTemplateText& state, const char* name, char* nameOut,
                           char* textOut, int32_t* sizeOut) {
-    if (!name || !templateText || std::strcmp(name, "editor") != 0) return 1;
-    buildEditorTemplate(pages, templateText);
+    if (!name || std::strcmp(name, "editor") != 0) return 1;
+    // The host sized its buffer from the answer before: a page whose size has changed
+    // since would make a longer text than that buffer holds.
+    if (!(textOut && state.sizeAnswered)) buildEditorTemplate(pages, state.text);
+    state.sizeAnswered = !textOut && sizeOut;
+    const char* templateText = state.text;
     if (nameOut) std::strcpy(nameOut, "editor");
     if (textOut) std::strcpy(textOut, templateText);
     if (sizeOut) *sizeOut = int32_t(std::strlen(templateText) + 1);

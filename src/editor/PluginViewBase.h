@@ -24,6 +24,9 @@ public:
     HWND parentWindow() const { return parent_; }
     const ViewRect& viewRect() const { return rect_; }
 
+    // The host's last view Release.
+    virtual void lastReleased() { delete this; }
+
     // Windows virtual key for a host key code 1 to 58; 0 outside that range.
     static uint32_t virtualKeyFor(int32_t hostKeyCode);
 

@@ -55,6 +55,20 @@ PropertyPageView::~PropertyPageView() {
     guard::release(provider_);
 }
 
+void PropertyPageView::lastReleased() {
+    // A host that releases once too often must not close or destroy twice.
+    if (!viewHeld_) return;
+    viewHeld_ = false;
+    closing_ = true;
+    closePage();
+    closing_ = false;
+    destroyIfUnused();
+}
+
+void PropertyPageView::destroyIfUnused() {
+    if (!viewHeld_ && siteRefs_ <= 0 && !closing_ && !dying_) delete this;
+}
+
 HRESULT STDMETHODCALLTYPE PropertyPageView::attachToParent(HWND parent) {
     // A second attach without a detach would otherwise leak the first page and its window.
     closePage();
@@ -137,8 +151,8 @@ bool PropertyPageView::probePageSize(ISpecifyPropertyPages* provider, int32_t* w
                 page->SetObjects(0, nullptr);
                 page->SetPageSite(nullptr);
                 page->Release();
-                // The page has given back its own site references: this one destroys the probe view.
-                site->Release();
+                // Destroys the probe view, or leaves it to a page that still holds the site.
+                probe->view()->Release();
             }
         }
         CoTaskMemFree(list.pElems);
@@ -150,21 +164,20 @@ HRESULT PropertyPageView::siteQueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     if (sameId(&iid, &comid::IUnknown) || sameId(&iid, &comid::IPropertyPageSite)) {
         *out = site();
-        ++siteCount_;
+        siteAddRef();
         return S_OK;
     }
     *out = nullptr;
     return E_NOINTERFACE;
 }
 
-ULONG PropertyPageView::siteAddRef() { return ++siteCount_; }
+ULONG PropertyPageView::siteAddRef() { return ULONG(++siteRefs_ + (viewHeld_ ? 1 : 0)); }
 
 ULONG PropertyPageView::siteRelease() {
-    LONG count = --siteCount_;
-    if (count <= 0) {
-        if (!dying_) delete this;
-        return 0;
-    }
+    // A page that releases once too often cannot take the view's share.
+    if (siteRefs_ > 0) --siteRefs_;
+    const ULONG count = ULONG(siteRefs_ + (viewHeld_ ? 1 : 0));
+    destroyIfUnused();
     return count;
 }
 

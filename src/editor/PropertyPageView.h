@@ -27,8 +27,12 @@ class PropertyPageView : public PluginViewBase, public PropertyPageSitePart {
 public:
     // Both arguments may be null. The view holds its own reference on the provider.
     PropertyPageView(const ViewRect* rect, ISpecifyPropertyPages* provider);
-    // Closes a page that is still shown, then gives back the provider.
+    // Gives back the provider.
     ~PropertyPageView() override;
+
+    // The host is done with the view: the page is closed, and the object lives on
+    // while the page still holds the site.
+    void lastReleased() override;
 
     using PluginViewBase::AddRef;
     using PluginViewBase::QueryInterface;
@@ -56,11 +60,16 @@ private:
     ULONG siteRelease() override;
 
     void closePage();
+    void destroyIfUnused();
 
-    LONG siteCount_ = 1;
+    // The site's count is the view's share (held until the host's last view release)
+    // plus the references others took; the object goes when both are gone.
+    LONG siteRefs_ = 0;
+    bool viewHeld_ = true;
+    bool closing_ = false;
     // Both belong to the filter: given back under the guard.
     ComRef<ISpecifyPropertyPages> provider_;
     ComRef<IPropertyPage> page_;
-    // Set while the destructor runs: the page's last site Release must not destroy again.
+    // Set while the destructor runs: a site Release from there must not destroy again.
     bool dying_ = false;
 };

@@ -22,16 +22,22 @@ IUnknown* createForFactory(void* context) {
     return instance ? static_cast<IMidiModule*>(instance) : nullptr;
 }
 
-// Creates the filter once and releases it at once; any escaping fault keeps the verdict 0.
+const int kTransient = -1;
+
+// Creates the filter once and releases it at once; any escaping fault keeps the
+// verdict 0. A failure that may pass (this thread has no COM yet, memory ran out)
+// gives kTransient, which is not remembered.
 int probe(FilterEntry* entry) {
     int verdict = 0;
+    HRESULT why = E_FAIL;
     guard::call([&] {
-        FilterInstance* instance = createFilterInstance(entry);
+        FilterInstance* instance = createFilterInstance(entry, &why);
         if (instance) {
             verdict = 1;
             static_cast<IMidiModule*>(instance)->Release();
         }
     });
+    if (verdict == 0 && (why == CO_E_NOTINITIALIZED || why == E_OUTOFMEMORY)) return kTransient;
     return verdict;
 }
 }  // namespace
@@ -70,7 +76,10 @@ bool scanCatalogue() {
         int verdict = 0;
         if (!registry.readInt(kVerifiedRegistryPath, subkey, &verdict)) {
             verdict = probe(&entry);
-            registry.writeInt(kVerifiedRegistryPath, subkey, verdict);
+            if (verdict == kTransient)
+                verdict = 0;  // left out this time, probed again at the next load
+            else
+                registry.writeInt(kVerifiedRegistryPath, subkey, verdict);
         }
         if (verdict != 0) {
             theFactory().addClass(&info, &createForFactory, &entry);

@@ -87,9 +87,13 @@ public:
     ULONG STDMETHODCALLTYPE Release() override {
         bool destroy = false;
         const LONG now = Policy::release(count_, destroy);
-        if (destroy) delete this;
+        if (destroy) static_cast<Derived*>(this)->lastReleased();
         return ULONG(now);
     }
+
+    // What the Release that ends the count does; an object with a second count of its
+    // own hides this with its own rule.
+    void lastReleased() { delete this; }
 
     LONG referenceCount() const { return count_; }
 

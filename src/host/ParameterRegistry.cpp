@@ -1,9 +1,11 @@
 #include "host/ParameterRegistry.h"
 
 #include <cstring>
+#include <new>
 
 void ParameterRegistry::addEntry(ParameterEntry* entry, const char* name) {
-    Node* node = new Node;
+    Node* node = new (std::nothrow) Node;
+    if (!node) return;  // out of memory: the entry stays unnamed rather than the host failing
     node->entry = entry;
     if (name) std::strncpy(node->name, name, nameSize - 1);
     entries.addTail(node);

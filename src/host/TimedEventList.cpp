@@ -1,5 +1,9 @@
 #include "host/TimedEventList.h"
 
+#include <new>
+
+#include "platform/WrapInt.h"
+
 TimedEventList::TimedEventList(IMidiModuleHost* timeSource) { setTimeSource(timeSource); }
 
 TimedEventList::~TimedEventList() {
@@ -19,7 +23,7 @@ const int32_t kMaxSpare = 1024;
 
 ListNode* TimedEventList::takeSpare(HostEvent event) {
     ListNode* node = spare_;
-    if (!node) return new ListNode(event);
+    if (!node) return new (std::nothrow) ListNode(event);
     spare_ = node->next;
     --spareCount_;
     node->next = nullptr;
@@ -56,6 +60,7 @@ bool TimedEventList::insert(HostEvent event) {
     ListNode* at = last();
     while (at && timeOf(at) > t) at = at->previous;
     ListNode* node = takeSpare(event);
+    if (!node) return false;  // out of memory: the caller gives the event back
     if (at)
         insertAfter(at, node);
     else
@@ -76,13 +81,13 @@ HostEvent TimedEventList::takeBefore(int32_t limit) {
 void TimedEventList::shiftBack(int32_t start, int32_t length, bool releaseDropped) {
     if (!timeSource_) return;
     // Wrapping arithmetic, as 32-bit host times wrap.
-    const int32_t end = int32_t(uint32_t(start) + uint32_t(length));
+    const int32_t end = wrap::add(start, length);
     ListNode* node = last();
     while (node) {
         ListNode* predecessor = node->previous;
         const int32_t c = timeOf(node);
         if (c < end) break;
-        const int32_t moved = int32_t(uint32_t(c) - uint32_t(length));
+        const int32_t moved = wrap::sub(c, length);
         if (moved >= end) {
             if (releaseDropped) timeSource_->releaseEvent(node->payload);
             remove(node);

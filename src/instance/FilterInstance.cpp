@@ -1,47 +1,69 @@
 #include "instance/FilterInstance.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
+#include <optional>
 
 #include "editor/EditorTemplate.h"
 #include "guard/Guard.h"
 #include "persist/FilterState.h"
 #include "platform/ComUnload.h"
 #include "platform/Warning.h"
+#include "platform/WrapInt.h"
 
-FilterInstance* createFilterInstance(FilterEntry* entry) {
+namespace {
+// Gives back what the filter handed out; each release on its own, as any may fault.
+void releaseEach(std::initializer_list<IUnknown*> objects) {
+    for (IUnknown* object : objects)
+        if (object) guard::call([&] { object->Release(); });
+}
+}  // namespace
+
+FilterInstance* createFilterInstance(FilterEntry* entry, HRESULT* why) {
+    HRESULT ignored = S_OK;
+    HRESULT& result = why ? *why : ignored;
+    result = E_POINTER;
     if (!entry) return nullptr;
     GUID clsid;
     std::memcpy(&clsid, entry, sizeof clsid);
     IMfxFilterPlugin* filter = nullptr;
     // The filter's class factory runs its own code: a fault there fails the creation.
-    const HRESULT hr = guard::invoke(E_FAIL, [&] {
+    result = guard::invoke(E_UNEXPECTED, [&] {
         return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, mfxid::IMfxFilterPlugin,
                                 reinterpret_cast<void**>(&filter));
     });
-    if (FAILED(hr) || !filter) return nullptr;
-    FilterInstance* instance = new (std::nothrow) FilterInstance(filter, entry);
-    if (!instance) guard::call([&] { filter->Release(); });
+    if (FAILED(result) || !filter) {
+        if (SUCCEEDED(result)) result = E_NOINTERFACE;
+        return nullptr;
+    }
+    ISpecifyPropertyPages* pages = nullptr;
+    IPersistStream* persist = nullptr;
+    const bool asked = guard::call([&] {
+        if (FAILED(filter->QueryInterface(comid::ISpecifyPropertyPages, reinterpret_cast<void**>(&pages))))
+            pages = nullptr;
+        if (FAILED(filter->QueryInterface(comid::IPersistStream, reinterpret_cast<void**>(&persist))))
+            persist = nullptr;
+    });
+    // A filter that faults while it is being made is not offered half made (without
+    // its editor or its state).
+    FilterInstance* instance = asked ? new (std::nothrow) FilterInstance(filter, pages, persist, entry) : nullptr;
+    if (!instance) {
+        result = asked ? E_OUTOFMEMORY : E_UNEXPECTED;
+        releaseEach({pages, persist, filter});
+        return nullptr;
+    }
+    result = S_OK;
     return instance;
 }
 
-FilterInstance::FilterInstance(IMfxFilterPlugin* adopted, FilterEntry* entry)
-    : ModuleObject(entry), entry(entry), filter(adopted), pending(nullptr),
-      converter(new EventConverter(nullptr)) {
+FilterInstance::FilterInstance(IMfxFilterPlugin* adopted, ISpecifyPropertyPages* adoptedPages,
+                               IPersistStream* adoptedPersist, FilterEntry* entry)
+    : ModuleObject(entry), entry(entry), filter(adopted), pending(nullptr), converter(nullptr) {
     persistenceExposed = true;
-    templateText[0] = 0;
-    IMfxFilterPlugin* f = filter.get();
-    ISpecifyPropertyPages** pagesOut = pages.put();
-    IPersistStream** persistOut = persist.put();
-    guard::call([&] {
-        if (FAILED(f->QueryInterface(comid::ISpecifyPropertyPages, reinterpret_cast<void**>(pagesOut))))
-            *pagesOut = nullptr;
-    });
+    pages.attach(adoptedPages);
+    persist.attach(adoptedPersist);
     if (pages) hasEditor = 1;
-    guard::call([&] {
-        if (FAILED(f->QueryInterface(comid::IPersistStream, reinterpret_cast<void**>(persistOut))))
-            *persistOut = nullptr;
-    });
 }
 
 FilterInstance::~FilterInstance() {
@@ -57,7 +79,6 @@ FilterInstance::~FilterInstance() {
     pages.detach();
     persist.detach();
     filter.detach();
-    converter.reset();
     stopOutput.clear();
     loopOutput.clear();
     hostContext.reset();
@@ -86,7 +107,7 @@ HRESULT FilterInstance::initialize(IUnknown* context) {
     if (connect) guard::call([&] { connect->Release(); });
 
     pending.setTimeSource(moduleHost.get());
-    converter->setEvents(moduleHost.get());
+    converter.setEvents(moduleHost.get());
     moduleHost.get()->setActive(1);
     return S_OK;
 }
@@ -97,7 +118,7 @@ HRESULT FilterInstance::terminate() {
     // Copies still waiting would otherwise outlive the host interface that can give them back.
     pending.clearReleasing();
     pending.setTimeSource(nullptr);
-    converter->setEvents(nullptr);
+    converter.setEvents(nullptr);
     hostContext.reset();
     ModuleObject::terminate();
     return S_OK;
@@ -113,7 +134,7 @@ void FilterInstance::deliverOutput(IMfxEventList* list) {
         if (list->get(i, &record) != S_OK) continue;
         HostEvent made[4] = {};
         int32_t madeCount = 0;
-        if (!converter->fromMfxEvent(record, made, &madeCount, false)) continue;
+        if (!converter.fromMfxEvent(record, made, &madeCount, false)) continue;
         for (int32_t k = 0; k < madeCount && k < 4; ++k) {
             moduleHost.get()->outputEvent(made[k]);
             moduleHost.get()->releaseEvent(made[k]);
@@ -127,7 +148,7 @@ void FilterInstance::sendLiveOutput(ShortEventListObject& output, bool zeroDurat
     for (int32_t i = 0; i < count; ++i) {
         MfxShortEvent record;
         if (output.get(i, &record) != S_OK) continue;
-        HostEvent h = converter->fromShortEvent(record);
+        HostEvent h = converter.fromShortEvent(record);
         if (!h) continue;
         moduleHost.get()->setLive(h, 1);
         if (zeroDuration) moduleHost.get()->setEventDuration(h, 0);
@@ -145,7 +166,7 @@ HRESULT FilterInstance::onEvent(HostEvent event) {
     }
     ShortEventListObject input, output;
     MfxShortEvent record = {};
-    converter->toShortEvent(&record, event);
+    converter.toShortEvent(&record, event);
     input.add(&record);
     IMfxFilterPlugin* f = filter.get();
     if (guard::invoke(E_UNEXPECTED, [&] { return f->filterLiveEvents(&input, &output); }) == S_OK)
@@ -169,7 +190,7 @@ HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
             for (int32_t i = 0; out && i < count; ++i) {
                 MfxEvent record;
                 if (stopOutput.get(i, &record) != S_OK) continue;
-                record.time -= stopTime;
+                record.time = wrap::sub(record.time, stopTime);
                 out->sendEvent(0, &record);
             }
             stopOutput.clear();
@@ -178,8 +199,17 @@ HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
         return S_OK;
     }
 
-    EventListObject& input = blockInput;
-    EventListObject& output = blockOutput;
+    // A host called back from inside the filter (from sendEvent, or from a modal loop
+    // the filter runs) gets lists of its own: the outer call's are still the filter's.
+    std::optional<EventListObject> nestedInput, nestedOutput;
+    const bool nested = processDepth > 0;
+    if (nested) {
+        nestedInput.emplace();
+        nestedOutput.emplace();
+    }
+    EventListObject& input = nested ? *nestedInput : blockInput;
+    EventListObject& output = nested ? *nestedOutput : blockOutput;
+    ++processDepth;
     if (!skipNext && to > from) {
         if (!started) {
             guard::call([&] { filter->beginPlayback(from, &output); });
@@ -189,7 +219,7 @@ HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
         }
         for (HostEvent h = pending.takeBefore(to); h; h = pending.takeBefore(to)) {
             MfxEvent record = {};
-            if (converter->toMfxEvent(&record, h)) input.add(&record);
+            if (converter.toMfxEvent(&record, h)) input.add(&record);
             moduleHost.get()->releaseEvent(h);
         }
         HRESULT hr = E_UNEXPECTED;
@@ -203,8 +233,8 @@ HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
         if (hr == S_OK) deliverOutput(&output);
     }
     skipNext = false;
-    output.clear();
-    input.clear();
+    EventListObject::clearTogether(output, input);
+    --processDepth;
     return S_OK;
 }
 
@@ -232,7 +262,7 @@ HRESULT FilterInstance::cycleJump(int32_t start, int32_t length) {
     if (loopCount > 0) loopOutput.clear();
     pending.shiftBack(start, length, true);
     if (started) {
-        if (!guard::call([&] { filter->loopPlayback(start, start + length, &loopOutput); })) loopOutput.clear();
+        if (!guard::call([&] { filter->loopPlayback(start, wrap::add(start, length), &loopOutput); })) loopOutput.clear();
     }
     return S_OK;
 }

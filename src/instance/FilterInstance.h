@@ -2,8 +2,8 @@
 // events, editor and state between host and filter.
 #pragma once
 
-#include <memory>
 
+#include "editor/EditorTemplate.h"
 #include "interfaces/FilterEntry.h"
 #include "host/ModuleObject.h"
 #include "host/TimedEventList.h"
@@ -16,8 +16,9 @@
 
 class FilterInstance : public ModuleObject {
 public:
-    // Adopts the caller's reference on the filter.
-    FilterInstance(IMfxFilterPlugin* filter, FilterEntry* entry);
+    // Adopts the caller's references on the filter and its two optional interfaces.
+    FilterInstance(IMfxFilterPlugin* filter, ISpecifyPropertyPages* pages, IPersistStream* persist,
+                   FilterEntry* entry);
     ~FilterInstance() override;
 
     // IMidiModule
@@ -58,9 +59,9 @@ private:
     ComRef<IMfxFilterPlugin> filter;
     ComRef<ISpecifyPropertyPages> pages;
     ComRef<IPersistStream> persist;
-    char templateText[1024];
+    EditorTemplateText templateText;
     TimedEventList pending;
-    std::unique_ptr<EventConverter> converter;
+    EventConverter converter;
     ComRef<HostContext> hostContext;
     EventListObject loopOutput;
     EventListObject stopOutput;
@@ -68,6 +69,7 @@ private:
     // nodes are reused.
     EventListObject blockInput;
     EventListObject blockOutput;
+    int processDepth = 0;
     int32_t stopTime = -1;
     bool started = false;
     bool skipNext = false;
@@ -75,5 +77,6 @@ private:
     ComRef<MemoryStream> stateSnapshot;
 };
 
-// Creates the filter in process and wraps it; null when either fails. Count 1.
-FilterInstance* createFilterInstance(FilterEntry* entry);
+// Creates the filter in process and wraps it; null when either fails, with the reason
+// in why when given (E_UNEXPECTED for a fault in the filter's code). Count 1.
+FilterInstance* createFilterInstance(FilterEntry* entry, HRESULT* why = nullptr);

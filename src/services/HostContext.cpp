@@ -4,6 +4,7 @@
 
 #include "host/UniqueId.h"
 #include "services/NameTableList.h"
+#include "platform/WrapInt.h"
 
 namespace {
 const int32_t DefaultTimerPeriod = 20;
@@ -91,15 +92,15 @@ HRESULT STDMETHODCALLTYPE HostContext::timeToMeasure(int32_t time, int32_t* meas
     int32_t m = 0, b = 0, t = 0;
     if (timeConversion_->timeToMeasure(time, &m, &b, &t) != 0) return E_UNEXPECTED;
     // The filter counts measures and beats from 1, the host from 0.
-    *measure = m + 1;
-    *beat = b + 1;
+    *measure = wrap::add(m, 1);
+    *beat = wrap::add(b, 1);
     *tick = t;
     return S_OK;
 }
 
 int32_t STDMETHODCALLTYPE HostContext::measureToTime(int32_t measure, int32_t beat, int32_t tick) {
     if (!timeConversion_) return 0;
-    return timeConversion_->measureToTime(measure - 1, beat - 1, tick);
+    return timeConversion_->measureToTime(wrap::sub(measure, 1), wrap::sub(beat, 1), tick);
 }
 
 int32_t STDMETHODCALLTYPE HostContext::meterIndexAt(int32_t time) { return 0; }
@@ -135,7 +136,7 @@ HRESULT STDMETHODCALLTYPE HostContext::keyEntry(int32_t index, int32_t* first, i
 HRESULT HostContext::newNameTableList(int32_t kind, IMfxNameTableList** out) {
     if (!out) return E_POINTER;
     *out = new (std::nothrow) NameTableList(kind);
-    return S_OK;
+    return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT STDMETHODCALLTYPE HostContext::numberNameTables(IMfxNameTableList** out) { return newNameTableList(0, out); }

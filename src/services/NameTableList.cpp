@@ -23,5 +23,5 @@ HRESULT STDMETHODCALLTYPE NameTableList::count(int32_t* out) {
 HRESULT STDMETHODCALLTYPE NameTableList::table(int32_t index, IMfxNameTable** out) {
     if (!out) return E_POINTER;
     *out = new (std::nothrow) NameTable(kind_);
-    return S_OK;
+    return *out ? S_OK : E_OUTOFMEMORY;
 }

@@ -34,8 +34,6 @@ struct RecordTraits<MfxShortEvent> {
     static bool blockOf(const MfxShortEvent&, SysexHandle*) { return false; }
 };
 
-// Frees each distinct block of handles[0..count) once; sorts the handles.
-void freeBlocksOnce(SysexHandle* handles, size_t count);
 
 // A member or local list by default: its owner destroys it and a filter's extra
 // Release never does. createCounted gives the heap kind, destroyed by its last Release.
@@ -106,10 +104,50 @@ public:
         return S_OK;
     }
 
-    // Frees the records' sysex blocks (each block once, even when another list holds
-    // it too), then empties the list.
-    void clear() {
-        freeBlocks();
+    // Frees the records' sysex blocks (each once), then empties the list.
+    void clear() { clearTogether(*this, *this); }
+
+    // Empties both lists; a block that sits in both (a filter that passes a record
+    // through) is freed once, in the same step as the others.
+    static void clearTogether(RecordList& a, RecordList& b) {
+        const size_t n = a.blockCount() + (&b == &a ? 0 : b.blockCount());
+        // Out of memory for the handles, the blocks are leaked rather than freed twice.
+        SysexHandle* handles = n > 0 ? new (std::nothrow) SysexHandle[n] : nullptr;
+        if (handles) {
+            const size_t i = a.collectBlocks(handles);
+            if (&b != &a) b.collectBlocks(handles + i);
+            sysexAllocator().freeEach(handles, n);
+            delete[] handles;
+        }
+        a.dropRecords();
+        b.dropRecords();
+    }
+    int32_t size() const { return records_.count(); }
+
+private:
+    struct Node : ListNode {
+        explicit Node(const Record& r) : record(r) {}
+        Record record;
+    };
+    // Cleared nodes kept for later adds, so a list used call after call allocates
+    // nothing once it has grown.
+    static const int32_t maxSpare = 4096;
+
+    size_t blockCount() const {
+        size_t n = 0;
+        SysexHandle block = 0;
+        for (ListNode* node = records_.first(); node; node = node->next)
+            if (Traits::blockOf(static_cast<Node*>(node)->record, &block)) ++n;
+        return n;
+    }
+    size_t collectBlocks(SysexHandle* out) const {
+        size_t n = 0;
+        for (ListNode* node = records_.first(); node; node = node->next)
+            if (Traits::blockOf(static_cast<Node*>(node)->record, &out[n])) ++n;
+        return n;
+    }
+
+    void dropRecords() {
         while (ListNode* n = records_.first()) {
             records_.remove(n);
             if (spareCount_ < maxSpare) {
@@ -123,16 +161,6 @@ public:
         cursorNode_ = nullptr;
         cursorIndex_ = -1;
     }
-    int32_t size() const { return records_.count(); }
-
-private:
-    struct Node : ListNode {
-        explicit Node(const Record& r) : record(r) {}
-        Record record;
-    };
-    // Cleared nodes kept for later adds, so a list used call after call allocates
-    // nothing once it has grown.
-    static const int32_t maxSpare = 4096;
 
     const Node* nodeAt(int32_t index) {
         if (index < 0 || index >= records_.count()) return nullptr;
@@ -143,21 +171,6 @@ private:
         }
         cursorIndex_ = index;
         return cursorNode_;
-    }
-
-    void freeBlocks() {
-        size_t n = 0;
-        SysexHandle block = 0;
-        for (ListNode* node = records_.first(); node; node = node->next)
-            if (Traits::blockOf(static_cast<Node*>(node)->record, &block)) ++n;
-        if (n == 0) return;
-        SysexHandle* handles = new (std::nothrow) SysexHandle[n];
-        if (!handles) return;  // better a leaked block than one freed twice
-        size_t i = 0;
-        for (ListNode* node = records_.first(); node; node = node->next)
-            if (Traits::blockOf(static_cast<Node*>(node)->record, &block)) handles[i++] = block;
-        freeBlocksOnce(handles, n);
-        delete[] handles;
     }
 
     ObjectList records_;

@@ -1,5 +1,6 @@
 #include "services/SysexAllocator.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -60,7 +61,7 @@ HRESULT STDMETHODCALLTYPE SysexAllocator::create(uint32_t size, SysexHandle* out
     const SysexHandle handle = SysexHandle(reinterpret_cast<uintptr_t>(block));
     try {
         ExclusiveLock hold(&lock_);
-        live_.insert(handle);
+        live_.emplace(handle, size);
     } catch (...) {
         std::free(block);
         return E_OUTOFMEMORY;
@@ -75,11 +76,12 @@ HRESULT STDMETHODCALLTYPE SysexAllocator::resize(SysexHandle old, uint32_t size,
     const HRESULT hr = create(size, out);
     if (FAILED(hr)) return hr;
     {
-        // Validate and copy under the lock: another thread may free the old block meanwhile.
+        // Validate and copy under the lock: another thread may free the old block
+        // meanwhile. Both sizes are our own, so the copy stays inside both blocks.
         SharedLock hold(&lock_);
-        const SysexBlock* b = blockAt(old);
-        if (live_.find(old) != live_.end() && b->magic == SysexBlock::Magic) {
-            std::memcpy(blockAt(*out)->data, b->data, b->size < size ? b->size : size);
+        auto at = live_.find(old);
+        if (at != live_.end()) {
+            std::memcpy(blockAt(*out)->data, blockAt(old)->data, std::min(at->second, size));
             return S_OK;
         }
     }
@@ -100,10 +102,9 @@ HRESULT STDMETHODCALLTYPE SysexAllocator::getData(SysexHandle block, uint8_t** d
 bool SysexAllocator::liveSize(SysexHandle block, uint32_t* size) const {
     if (!block) return false;
     SharedLock hold(&lock_);
-    if (live_.find(block) == live_.end()) return false;
-    const SysexBlock* b = blockAt(block);
-    if (b->magic != SysexBlock::Magic) return false;
-    *size = b->size;
+    auto at = live_.find(block);
+    if (at == live_.end()) return false;
+    *size = at->second;
     return true;
 }
 
@@ -117,15 +118,38 @@ bool SysexAllocator::isValid(SysexHandle block) const {
     return liveSize(block, &ignored);
 }
 
+SysexAllocator::~SysexAllocator() {
+    for (SysexHandle h : quarantine_) std::free(blockAt(h));
+}
+
+SysexHandle SysexAllocator::retire(SysexHandle block) {
+    auto at = live_.find(block);
+    if (at == live_.end()) return 0;
+    live_.erase(at);
+    blockAt(block)->magic = SysexBlock::FreedMagic;
+    const SysexHandle oldest = quarantine_[quarantineNext_];
+    quarantine_[quarantineNext_] = block;
+    quarantineNext_ = (quarantineNext_ + 1) % quarantineSize;
+    return oldest;
+}
+
 HRESULT SysexAllocator::free(SysexHandle block) {
     if (!block) return E_INVALIDARG;
+    SysexHandle released = 0;
     {
         ExclusiveLock hold(&lock_);
-        auto at = live_.find(block);
-        if (at == live_.end() || blockAt(block)->magic != SysexBlock::Magic) return E_INVALIDARG;
-        live_.erase(at);
+        if (live_.find(block) == live_.end()) return E_INVALIDARG;
+        released = retire(block);
     }
-    blockAt(block)->magic = SysexBlock::FreedMagic;
-    std::free(blockAt(block));
+    std::free(blockAt(released));
     return S_OK;
+}
+
+void SysexAllocator::freeEach(SysexHandle* handles, size_t count) {
+    // One step under the lock: a handle listed twice can't free another thread's new
+    // block that took the same address in between.
+    std::sort(handles, handles + count);
+    SysexHandle* last = std::unique(handles, handles + count);
+    ExclusiveLock hold(&lock_);
+    for (SysexHandle* h = handles; h != last; ++h) std::free(blockAt(retire(*h)));
 }

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <cstddef>
 #include <cstdint>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "host/ComObject.h"
 #include "interfaces/MfxInterfaces.h"
@@ -29,6 +29,8 @@ static_assert(offsetof(SysexBlock, data) == 8, "data at 8");
 class SysexAllocator : public ComObject<SysexAllocator, lifetime::SharedStatic, IMfxSysexAllocator> {
 public:
     SysexAllocator() = default;
+    // At unload: the held-back memory goes to the heap.
+    ~SysexAllocator() override;
 
     static const InterfaceEntry* interfaceTable();
     HRESULT STDMETHODCALLTYPE create(uint32_t size, SysexHandle* out) override;
@@ -39,17 +41,31 @@ public:
     bool isValid(SysexHandle block) const;
     // E_INVALIDARG (and nothing happens) for an invalid block.
     HRESULT free(SysexHandle block);
+    // Frees each distinct valid block of handles[0..count) once, in one step; sorts
+    // the handles. Invalid ones are left alone.
+    void freeEach(SysexHandle* handles, size_t count);
 
     // Blocks made and not yet freed.
     size_t liveCount() const;
 
+    // Freed blocks whose memory is held back from reuse.
+    static constexpr size_t quarantineSize = 1024;
+
 private:
     // Reads a live block's size under the lock; false for an invalid block.
     bool liveSize(SysexHandle block, uint32_t* size) const;
+    // Under the exclusive lock: ends a live block; returns the block whose memory
+    // may now go back to the heap (0 for none).
+    SysexHandle retire(SysexHandle block);
 
-    // Filters may create from any thread; the live set is what validation trusts.
+    // Filters may create from any thread. The live blocks and their sizes are what
+    // validation trusts: a block's own header is memory a filter can write.
     mutable SRWLOCK lock_ = SRWLOCK_INIT;
-    std::unordered_set<SysexHandle> live_;
+    std::unordered_map<SysexHandle, uint32_t> live_;
+    // A handle is an address: a freed block's memory is kept for a while, so that the
+    // heap can't give its address to a new block and a stale handle become valid again.
+    SysexHandle quarantine_[quarantineSize] = {};
+    size_t quarantineNext_ = 0;
 };
 
 // The module's one allocator, alive from load to unload.

@@ -139,9 +139,15 @@ HRESULT TestFilter::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     int32_t has = state().interfaces;
-    if (IsEqualGUID(iid, comid::IUnknown) || IsEqualGUID(iid, mfxid::IMfxFilterPlugin))
+    if (IsEqualGUID(iid, comid::IUnknown) || IsEqualGUID(iid, mfxid::IMfxFilterPlugin)) {
         *out = static_cast<IMfxFilterPlugin*>(this);
-    else if (IsEqualGUID(iid, mfxid::IMfxOutputConnect) && (has & TfHasOutputConnect))
+        AddRef();
+        return S_OK;
+    }
+    // A scripted raise hits the queries for the optional interfaces only, so that the
+    // filter itself can still be made.
+    raiseIfScripted(TfQueryInterface);
+    if (IsEqualGUID(iid, mfxid::IMfxOutputConnect) && (has & TfHasOutputConnect))
         *out = static_cast<IMfxOutputConnect*>(this);
     else if (IsEqualGUID(iid, comid::ISpecifyPropertyPages) && (has & TfHasPropertyPages))
         *out = static_cast<ISpecifyPropertyPages*>(this);

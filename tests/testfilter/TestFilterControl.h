@@ -41,7 +41,7 @@ enum TfSite : int32_t {
     TfLoad,
     TfSave,
     TfDestroy,             // the filter's final Release
-    TfQueryInterface,      // logged only when query logging is on
+    TfQueryInterface,      // logged only when query logging is on; raises for the optional interfaces
     TfPageCreate,
     TfPageSetPageSite,
     TfPageActivate,

@@ -51,11 +51,11 @@ TEST_F(EditorTemplateTest, TemplateCarriesThePageSizeOrTheDefault) {
 
 TEST_F(EditorTemplateTest, GetTemplateRebuildsAndCopiesForEditor) {
     fake::Provider provider({fake::pageA});
-    char templateText[editorTemplateTextSize] = "";
+    EditorTemplateText state;
     char name[32];
     char text[editorTemplateTextSize];
     int32_t size = 0xCAFE;
-    EXPECT_EQ(editorGetTemplate(&provider, templateText, "editor", name, text, &size), 0);
+    EXPECT_EQ(editorGetTemplate(&provider, state, "editor", name, text, &size), 0);
     EXPECT_STREQ(name, "editor");
     EXPECT_EQ(std::string(text), expectedTemplate("0,20,320,240"));
     EXPECT_EQ(size, int32_t(std::strlen(text) + 1));
@@ -63,34 +63,61 @@ TEST_F(EditorTemplateTest, GetTemplateRebuildsAndCopiesForEditor) {
     // All outs null: still 0, and the text is built again from the page's new size.
     world.script.width = 640;
     world.log.clear();
-    EXPECT_EQ(editorGetTemplate(&provider, templateText, "editor", nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(std::string(templateText), expectedTemplate("0,20,640,240"));
+    EXPECT_EQ(editorGetTemplate(&provider, state, "editor", nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(std::string(state.text), expectedTemplate("0,20,640,240"));
     EXPECT_EQ(world.log.front(), "GetPages");
+}
+
+TEST_F(EditorTemplateTest, ACopyAfterASizeRequestIsTheTextThatWasSized) {
+    // The page reports another size on every probe; the host sizes its buffer from
+    // the first answer and copies with the second call.
+    fake::Provider provider({fake::pageA});
+    EditorTemplateText state;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        world.script.width = 5;
+        world.script.height = 5;
+        int32_t size = 0xCAFE;
+        EXPECT_EQ(editorGetTemplate(&provider, state, "editor", nullptr, nullptr, &size), 0);
+        world.script.width = 1024000;
+        world.script.height = 768000;
+        world.log.clear();
+        std::string text(editorTemplateTextSize, '\x7F');
+        EXPECT_EQ(editorGetTemplate(&provider, state, "editor", nullptr, &text[0], nullptr), 0);
+        EXPECT_EQ(text.c_str(), expectedTemplate("0,20,5,5"));
+        EXPECT_EQ(std::strlen(text.c_str()) + 1, size_t(size));
+        EXPECT_EQ(text[size_t(size)], '\x7F');  // nothing written past the size given
+        EXPECT_TRUE(world.log.empty());          // no probe for the copy
+    }
+    // A copy that follows a copy builds afresh.
+    char text[editorTemplateTextSize];
+    EXPECT_EQ(editorGetTemplate(&provider, state, "editor", nullptr, text, nullptr), 0);
+    EXPECT_EQ(std::string(text), expectedTemplate("0,20,1024000,768000"));
 }
 
 TEST_F(EditorTemplateTest, OtherNamesAreRefusedAndNothingWritten) {
     fake::Provider provider({fake::pageA});
     for (const char* refused : {"Editor", "inspector", "propertyPages", "editor ", "", (const char*)nullptr}) {
         SCOPED_TRACE(refused ? refused : "null");
-        char templateText[editorTemplateTextSize] = "";
+        EditorTemplateText state;
         char name[8] = "sent";
         char text[8] = "sent";
         int32_t size = 0xCAFE;
-        EXPECT_EQ(editorGetTemplate(&provider, templateText, refused, name, text, &size), 1);
+        EXPECT_EQ(editorGetTemplate(&provider, state, refused, name, text, &size), 1);
         EXPECT_STREQ(name, "sent");
         EXPECT_STREQ(text, "sent");
         EXPECT_EQ(size, 0xCAFE);
-        EXPECT_STREQ(templateText, "");
+        EXPECT_STREQ(state.text, "");
     }
     EXPECT_TRUE(world.log.empty());
 }
 
 TEST_F(EditorTemplateTest, NoProviderGivesEmptyTextOfSizeOne) {
-    char templateText[editorTemplateTextSize] = "";
+    EditorTemplateText state;
     char name[8] = "";
     char text[8] = "sent";
     int32_t size = 0xCAFE;
-    EXPECT_EQ(editorGetTemplate(nullptr, templateText, "editor", name, text, &size), 0);
+    EXPECT_EQ(editorGetTemplate(nullptr, state, "editor", name, text, &size), 0);
     EXPECT_STREQ(name, "editor");
     EXPECT_STREQ(text, "");
     EXPECT_EQ(size, 1);

@@ -132,6 +132,33 @@ TEST_F(PropertyPageViewTest, ReleasingAnAttachedViewClosesThePage) {
     EXPECT_FALSE(IsWindow(pageWindow));
 }
 
+TEST_F(PropertyPageViewTest, APageThatKeepsItsSiteKeepsTheObjectUntilItLetsGo) {
+    fake::Provider provider({fake::pageA});
+    for (bool attached : {true, false}) {
+        SCOPED_TRACE(attached);
+        IModuleView* view = makeView(&provider, nullptr);
+        IPropertyPageSite* site = nullptr;
+        if (attached) {
+            ASSERT_EQ(view->attachToParent(host->h), S_OK);
+            site = world.lastPage->site;
+        } else {
+            ASSERT_EQ(view->QueryInterface(comid::IPropertyPageSite, reinterpret_cast<void**>(&site)), E_NOINTERFACE);
+            site = static_cast<PropertyPageView*>(view)->site();
+        }
+        ASSERT_NE(site, nullptr);
+        EXPECT_EQ(site->AddRef(), attached ? 3u : 2u);  // kept, as a page that holds on would
+        EXPECT_EQ(view->Release(), 0u);
+        EXPECT_EQ(world.livePages, 0);  // the page is closed with the host's release
+        EXPECT_EQ(provider.count, 2);   // and the object lives on for the site
+        EXPECT_EQ(site->OnStatusChange(0), S_OK);
+        LCID locale = 0xCAFECAFE;
+        EXPECT_EQ(site->GetLocaleID(&locale), S_OK);
+        EXPECT_EQ(view->Release(), 0u);  // a host's extra release closes nothing twice
+        EXPECT_EQ(site->Release(), 0u);
+        EXPECT_EQ(provider.count, 1);  // destroyed once, by the last site release
+    }
+}
+
 TEST_F(PropertyPageViewTest, ViewHoldsItsOwnProviderReference) {
     fake::Provider provider({fake::pageA});
     IModuleView* view = makeView(&provider, nullptr);

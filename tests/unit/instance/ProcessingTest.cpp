@@ -234,6 +234,64 @@ TEST_F(Processing, SysexFromTheFilterReachesTheHostAndItsBlockIsFreed) {
     EXPECT_EQ(out[0].event.time, 5);
 }
 
+TEST_F(Processing, AHostThatReentersFromDirectOutputLosesNothing) {
+    // The filter sends a note from inside filterEvents; the host's output path plays the
+    // next range at once, while the outer call's lists are still the filter's.
+    const MfxEvent direct = noteRecord(0, 70, 90, 0);
+    control.AddAction(TfFilterEvents, TfActionSendEvent, &direct);
+    bool reentered = false;
+    host->onOutputNow = [&] {
+        if (reentered) return;
+        reentered = true;
+        instance->process(480, 960, 0);
+    };
+    send(events().newNote(10, 0, 60, 100, 10));
+    send(events().newNote(500, 0, 61, 100, 10));
+    instance->process(0, 480, 0);
+    host->onOutputNow = nullptr;
+    EXPECT_TRUE(reentered);
+    std::vector<uint32_t> timedKeys;
+    int now = 0;
+    for (const OutputRecord& r : output()) {
+        if (r.how == OutputKind::Timed) timedKeys.push_back(r.event.data1);
+        if (r.how == OutputKind::Now) ++now;
+    }
+    EXPECT_EQ(timedKeys, (std::vector<uint32_t>{61, 60}));  // the inner range's, then the outer's
+    EXPECT_EQ(now, 4);                                      // each call's direct note, on and off
+    EXPECT_EQ(events().liveHandles(), 0);
+}
+
+TEST_F(Processing, AStaleOrInventedSysexHandleIsRefusedAndNeverAliasesANewBlock) {
+    // Pass a block through, then make the filter re-emit its record (a delaying filter's
+    // stale handle) and an invented handle while a block of the same size passes.
+    send(events().newSysex(5, {0xF0, 0x01, 0x02, 0xF7}));
+    instance->process(0, 480, 0);
+    ASSERT_EQ(output().size(), 1u);
+    std::vector<MfxEvent> seen;
+    for (int32_t i = control.LogCount() - 1; i >= 0 && seen.empty(); --i)
+        if (control.entry(i).site == TfFilterEvents) seen = control.events(i);
+    ASSERT_EQ(seen.size(), 1u);
+    MfxEvent stale = seen[0];
+    stale.time = 600;
+    MfxEvent invented = stale;
+    mfxdata::setBlockHandle(invented, 0x00ABC000);
+    takeOutput();
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        control.ClearLog();
+        send(events().newSysex(480 * (round + 1) + 10, {0xF0, 0x0A, uint8_t(round), 0xF7}));
+        if (round == 0) {
+            control.AddOutput(TfFilterEvents, &stale);
+            control.AddOutput(TfFilterEvents, &invented);
+        }
+        instance->process(480 * (round + 1), 480 * (round + 2), 0);
+        auto out = takeOutput();
+        ASSERT_EQ(out.size(), 1u);  // only the block that passed through
+        EXPECT_EQ(out[0].event.sysex, (std::vector<uint8_t>{0xF0, 0x0A, uint8_t(round), 0xF7}));
+    }
+    EXPECT_EQ(events().liveHandles(), 0);
+}
+
 TEST_F(Processing, CallsOutsideTheInitialisedStateDoNothing) {
     HostEvent note = events().newNote(10, 0, 60, 100, 10);
     ASSERT_EQ(S_OK, instance->terminate());

@@ -37,6 +37,8 @@ TEST_F(BadInput, NullPointersToHostFacingMethodsAreRefused) {
     ViewRect rect = {0, 0, 100, 100};
     IModuleView* view = nullptr;
     ASSERT_EQ(0, views->createView("propertyPages", &rect, &view));
+    ASSERT_NE(view, nullptr);
+    IModuleView* refused = reinterpret_cast<IModuleView*>(0xCAFECAFE);
     int32_t size = 4;
     char buffer[256];
     struct Case {
@@ -61,12 +63,13 @@ TEST_F(BadInput, NullPointersToHostFacingMethodsAreRefused) {
         {"editor getTemplate(null, ...)", editor->getTemplate(nullptr, buffer, buffer, &size), 1},
         {"editor getResource(null, null, null)", editor->getResource(nullptr, nullptr, nullptr), 1},
         {"views createView(name, rect, null)", views->createView("propertyPages", &rect, nullptr), 1},
-        {"views createView(null, rect, out)", views->createView(nullptr, &rect, &view), 1},
-        {"view setViewRect(null)", view ? view->setViewRect(nullptr) : 0, 0},
+        {"views createView(null, rect, out)", views->createView(nullptr, &rect, &refused), 1},
+        {"view setViewRect(null)", view->setViewRect(nullptr), S_OK},
     };
     for (const Case& c : cases) EXPECT_EQ(c.result, c.expected) << c.call;
     EXPECT_EQ(out, nullptr);
-    if (view) view->Release();
+    EXPECT_EQ(refused, nullptr);
+    EXPECT_EQ(view->Release(), 0u);
     params->Release();
     state->Release();
     editor->Release();
@@ -223,9 +226,12 @@ TEST(BadRegistry, MalformedNamesValueTypesAndCacheValues) {
         for (const ClassInfo& c : classes) {
             const size_t length = strnlen(c.name, sizeof c.name);
             EXPECT_LT(length, sizeof c.name);  // always terminated
-            if (std::memcmp(&c.classId, &CLSID_TestFilter3, 16) == 0) EXPECT_EQ(length, 0u);
-            if (std::memcmp(&c.classId, &CLSID_TestFilter2, 16) == 0)
+            if (std::memcmp(&c.classId, &CLSID_TestFilter3, 16) == 0) {
+                EXPECT_EQ(length, 0u);
+            }
+            if (std::memcmp(&c.classId, &CLSID_TestFilter2, 16) == 0) {
                 EXPECT_TRUE(length == 0 || c.name[0] == 'N');
+            }
         }
         IMidiModule* m = module.create(CLSID_TestFilter2);
         ASSERT_NE(m, nullptr);

@@ -4,8 +4,6 @@
 // functions, so it is never really unloaded here.)
 #include "unit/instance/ModuleFixture.h"
 
-#include <psapi.h>
-
 #include <cstdio>
 #include <functional>
 
@@ -20,12 +18,19 @@ const GUID CLSID_Transpose = {0x9903D2BF, 0x28DE, 0x43E5, {0x9B, 0xA5, 0xE6, 0xF
 const GUID CLSID_Echo = {0xAE89CF20, 0xA7E9, 0x4496, {0x8E, 0xEE, 0x59, 0xB3, 0x3F, 0xE9, 0x3E, 0x0B}};
 const GUID IID_IClassFactoryLocal = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
+// The process's own committed private memory, summed from its address space. The
+// system's counters would also count whatever runs the process (an emulator's code
+// cache grows with every fresh load of the same code).
 long long committedBytes() {
-    PROCESS_MEMORY_COUNTERS_EX pmc = {};
-    pmc.cb = sizeof pmc;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc);
-    // Wine leaves PrivateUsage 0; the pagefile figure is the same committed private memory.
-    return (long long)(pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage);
+    long long total = 0;
+    MEMORY_BASIC_INFORMATION mbi;
+    for (char* p = nullptr; VirtualQuery(p, &mbi, sizeof mbi) == sizeof mbi;) {
+        if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) total += (long long)mbi.RegionSize;
+        char* next = static_cast<char*>(mbi.BaseAddress) + mbi.RegionSize;
+        if (next <= p) break;
+        p = next;
+    }
+    return total;
 }
 
 bool tlsSlotLeft() {
@@ -71,6 +76,11 @@ int cycle(const char* file, const UseFn& use, long long* growth) {
     int worked = 0;
     for (int i = 0; i < kCycles; ++i) {
         if (i == warmUp) start = committedBytes();
+        // Progress, so that a process that dies part way shows how far it came.
+        if (i > warmUp && i % 1000 == 0) {
+            std::printf("unload: %s %d cycles, committed memory %+lld KiB\n", file, i, (committedBytes() - start) / 1024);
+            std::fflush(stdout);
+        }
         HMODULE dll = LoadLibraryA(path.c_str());
         if (!dll) break;
         if (use(dll)) ++worked;
