@@ -15,6 +15,7 @@ namespace lifetime {
 // (or below) destroys it.
 struct Counted {
     static constexpr LONG initial = 1;
+    static LONG visible(LONG count) { return count; }
     static LONG add(volatile LONG& count) { return ++count; }
     static LONG release(volatile LONG& count, bool& destroy) {
         const LONG now = --count;
@@ -28,11 +29,34 @@ struct Counted {
 template <LONG Floor = 0>
 struct Member {
     static constexpr LONG initial = 1;
+    static LONG visible(LONG count) { return count; }
     static LONG add(volatile LONG& count) { return ++count; }
     static LONG release(volatile LONG& count, bool& destroy) {
         destroy = false;
         if (count > Floor) --count;
         return count;
+    }
+};
+
+// On the heap, made and held by the module and lent to foreign code: the owner's share
+// is a mark apart from the count, so releases by others, however many, can't take it.
+// The owner lets go with disown (through an Owner<T>); the object goes when the owner
+// and everyone who took a reference have let go.
+struct Owned {
+    static constexpr LONG mark = 0x40000000;
+    static constexpr LONG initial = mark;
+    // The count as others see it: their references, plus one while the owner holds.
+    static LONG visible(LONG count) { return (count & ~mark) + ((count & mark) ? 1 : 0); }
+    static LONG add(volatile LONG& count) { return visible(++count); }
+    static LONG release(volatile LONG& count, bool& destroy) {
+        if ((count & ~mark) > 0) --count;
+        destroy = count == 0;
+        return visible(count);
+    }
+    static LONG disown(volatile LONG& count, bool& destroy) {
+        count &= ~mark;
+        destroy = count == 0;
+        return visible(count);
     }
 };
 
@@ -45,6 +69,7 @@ struct Static : Member<Floor> {};
 // operations, starting at 0, and the count governs nothing.
 struct SharedStatic {
     static constexpr LONG initial = 0;
+    static LONG visible(LONG count) { return count; }
     static LONG add(volatile LONG& count) { return InterlockedIncrement(&count); }
     static LONG release(volatile LONG& count, bool& destroy) {
         destroy = false;
@@ -95,7 +120,14 @@ public:
     // own hides this with its own rule.
     void lastReleased() { delete this; }
 
-    LONG referenceCount() const { return count_; }
+    LONG referenceCount() const { return Policy::visible(count_); }
+
+    // The owner's let-go, for objects of the Owned policy.
+    void disown() {
+        bool destroy = false;
+        Policy::disown(count_, destroy);
+        if (destroy) static_cast<Derived*>(this)->lastReleased();
+    }
 
 protected:
     ComObject() = default;
@@ -112,4 +144,40 @@ protected:
 
 private:
     volatile LONG count_ = Policy::initial;
+};
+
+// The owner's hold on an object of the Owned policy: letting go disowns it, so the object
+// lives on while a filter still holds a reference it took.
+template <class T>
+class Owner {
+public:
+    Owner() = default;
+    explicit Owner(T* adopt) : p_(adopt) {}
+    Owner(const Owner&) = delete;
+    Owner& operator=(const Owner&) = delete;
+    Owner(Owner&& o) noexcept : p_(o.detach()) {}
+    Owner& operator=(Owner&& o) noexcept {
+        if (this != &o) reset(o.detach());
+        return *this;
+    }
+    ~Owner() { reset(); }
+
+    // Lets go of what was held (cleared first, as ComRef does), then holds adopt.
+    void reset(T* adopt = nullptr) {
+        T* old = p_;
+        p_ = adopt;
+        if (old) old->disown();
+    }
+    void attach(T* adopt) { reset(adopt); }
+    T* detach() {
+        T* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    T* p_ = nullptr;
 };

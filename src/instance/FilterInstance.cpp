@@ -67,8 +67,9 @@ FilterInstance::FilterInstance(IMfxFilterPlugin* adopted, ISpecifyPropertyPages*
 }
 
 FilterInstance::~FilterInstance() {
-    // Our own snapshot goes whatever the filter's releases do.
-    stateSnapshot.reset();
+    // Our own streams go whatever the filter's releases do.
+    stateStreams.snapshot.reset();
+    stateStreams.lent.reset();
     guard::call([&] {
         pages.reset();
         persist.reset();
@@ -164,25 +165,37 @@ HRESULT FilterInstance::onEvent(HostEvent event) {
         if (copy && !pending.insert(copy)) moduleHost.get()->releaseEvent(copy);
         return S_OK;
     }
-    ShortEventListObject input, output;
     MfxShortEvent record = {};
     converter.toShortEvent(&record, event);
-    input.add(&record);
+    runLive(&record, true);
+    return S_OK;
+}
+
+void FilterInstance::runLive(const MfxShortEvent* record, bool zeroDuration) {
+    // The instance's own lists, so that a filter that kept one finds it alive at its next
+    // call; a host that calls again from inside the filter gets lists of its own.
+    std::optional<ShortEventListObject> nestedInput, nestedOutput;
+    const bool nested = liveDepth > 0;
+    if (nested) {
+        nestedInput.emplace();
+        nestedOutput.emplace();
+    }
+    ShortEventListObject& input = nested ? *nestedInput : liveInput;
+    ShortEventListObject& output = nested ? *nestedOutput : liveOutput;
+    ++liveDepth;
+    if (record) input.add(record);
     IMfxFilterPlugin* f = filter.get();
     if (guard::invoke(E_UNEXPECTED, [&] { return f->filterLiveEvents(&input, &output); }) == S_OK)
-        sendLiveOutput(output, true);
-    return S_OK;
+        sendLiveOutput(output, zeroDuration);
+    input.clear();
+    output.clear();
+    --liveDepth;
 }
 
 HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
     if (!initialised()) return S_OK;
     if (idle) {
-        if (hostContext && hostContext->timerRequested()) {
-            ShortEventListObject input, output;
-            IMfxFilterPlugin* f = filter.get();
-            if (guard::invoke(E_UNEXPECTED, [&] { return f->filterLiveEvents(&input, &output); }) == S_OK)
-                sendLiveOutput(output, false);
-        }
+        if (hostContext && hostContext->timerRequested()) runLive(nullptr, false);
         if (stopTime != -1) {
             IMfxEventOutput* out = hostContext ? hostContext->eventOutput() : nullptr;
             int32_t count = 0;
@@ -273,11 +286,13 @@ int32_t FilterInstance::getClassId(uint8_t* out16) {
     return 0;
 }
 
-int32_t FilterInstance::setState(const void* data, int32_t size) { return restoreFilterState(persist.get(), data, size); }
+int32_t FilterInstance::setState(const void* data, int32_t size) {
+    return restoreFilterState(persist.get(), stateStreams, data, size);
+}
 
 int32_t FilterInstance::getState(void* buffer, int32_t* size) {
-    return buffer ? copyStateSnapshot(persist.get(), stateSnapshot, buffer, size)
-                  : saveStateSnapshot(persist.get(), stateSnapshot, size);
+    return buffer ? copyStateSnapshot(persist.get(), stateStreams, buffer, size)
+                  : saveStateSnapshot(persist.get(), stateStreams, size);
 }
 
 int32_t FilterInstance::getTemplate(const char* viewName, char* nameOut, char* textOut, int32_t* sizeOut) {

@@ -9,6 +9,7 @@
 #include "host/TimedEventList.h"
 #include "interfaces/ComExtras.h"
 #include "interfaces/MfxInterfaces.h"
+#include "persist/FilterState.h"
 #include "persist/MemoryStream.h"
 #include "services/EventConverter.h"
 #include "services/HostContext.h"
@@ -52,6 +53,8 @@ public:
 private:
     void deliverOutput(IMfxEventList* list);
     void sendLiveOutput(ShortEventListObject& output, bool zeroDuration);
+    // One filterLiveEvents call: with the record as input, or none for an idle call.
+    void runLive(const MfxShortEvent* record, bool zeroDuration);
     bool initialised() const { return moduleHost.get() != nullptr; }
 
     FilterEntry* entry;
@@ -62,7 +65,7 @@ private:
     EditorTemplateText templateText;
     TimedEventList pending;
     EventConverter converter;
-    ComRef<HostContext> hostContext;
+    Owner<HostContext> hostContext;
     EventListObject loopOutput;
     EventListObject stopOutput;
     // A block's lists, emptied at the end of every process call; kept so that their
@@ -70,11 +73,14 @@ private:
     EventListObject blockInput;
     EventListObject blockOutput;
     int processDepth = 0;
+    ShortEventListObject liveInput;
+    ShortEventListObject liveOutput;
+    int liveDepth = 0;
     int32_t stopTime = -1;
     bool started = false;
     bool skipNext = false;
     int32_t lastEnd = 0;
-    ComRef<MemoryStream> stateSnapshot;
+    StateStreams stateStreams;
 };
 
 // Creates the filter in process and wraps it; null when either fails, with the reason

@@ -52,7 +52,7 @@ bool GlobalBlock::resize(Resize&& resizeHandle) {
 
 // Heap only, count 1 (the creator's): handed to a filter's code, it lives while
 // anyone holds a reference.
-class MemoryStream : public ComObject<MemoryStream, lifetime::Counted, IStream> {
+class MemoryStream : public ComObject<MemoryStream, lifetime::Owned, IStream> {
 public:
     // Empty: no block, all counters 0, the three times equal.
     MemoryStream();

@@ -11,7 +11,7 @@
 #include "interfaces/MfxInterfaces.h"
 #include "services/EventConverter.h"
 
-class HostContext : public ComObject<HostContext, lifetime::Counted, IMfxTempoQuery, IMfxMeterQuery, IMfxKeyQuery,
+class HostContext : public ComObject<HostContext, lifetime::Owned, IMfxTempoQuery, IMfxMeterQuery, IMfxKeyQuery,
                                       IMfxNameProvider, IMfxTimerControl, IMfxEventOutput, IMfxHostProperties> {
 public:
     // Heap only, count 1 (the creator's); the last Release destroys it. A null

@@ -1,5 +1,6 @@
 #include "ControlState.h"
 #include "Emulation.h"
+#include "interfaces/ComExtras.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -43,11 +44,14 @@ void ControlState::reset() {
     for (int i = 0; i < TfSiteCount; ++i) {
         results[i] = S_OK;
         raises[i] = TfRaiseNone;
+        misbehaviours[i] = TfMisNone;
         outputs[i].clear();
         sysexOutputs[i].clear();
         actions[i].clear();
     }
     shortOutputs.clear();
+    kept = nullptr;
+    lastInputBlock = 0;
     pageWidth = 320;
     pageHeight = 240;
     pageList.assign(1, CLSID_TestFilterPage1);
@@ -122,6 +126,15 @@ bool runCommand(const std::vector<std::string>& w) {
         for (int32_t k = 0; k < 5; ++k)
             if (w[2] == kinds[k]) {
                 s.raises[site] = k;
+                return true;
+            }
+        return false;
+    }
+    if (w[0] == "misbehave" && w.size() == 3 && site >= 0) {
+        const char* kinds[] = {"none", "overrelease", "keep", "reenter", "garbage", "pagesize", "overflow"};
+        for (int32_t k = 0; k < 7; ++k)
+            if (w[2] == kinds[k]) {
+                s.misbehaviours[site] = k;
                 return true;
             }
         return false;
@@ -228,6 +241,47 @@ void raiseIfScripted(int32_t site) {
         break;
     case TfRaiseHang:
         for (;;) Sleep(1000);
+    default:
+        break;
+    }
+}
+
+int32_t misbehaviour(int32_t site) {
+    return site >= 0 && site < TfSiteCount ? state().misbehaviours[site] : TfMisNone;
+}
+
+namespace {
+// Each frame takes a page of stack and touches it, so the guard page is hit, not skipped;
+// the use of the result after the call keeps the compiler from making it a loop.
+volatile bool deeper = true;  // always; the compiler can't know it
+
+__attribute__((noinline)) int32_t overflowStack(volatile uint8_t* previous) {
+    if (!deeper) return 0;
+    volatile uint8_t page[4096];
+    page[0] = previous ? uint8_t(previous[0] + 1) : 1;
+    page[sizeof page - 1] = page[0];
+    return overflowStack(page) + page[sizeof page - 1];
+}
+}  // namespace
+
+void misbehaveWith(int32_t site, std::initializer_list<IUnknown*> args) {
+    ControlState& s = state();
+    if (IUnknown* kept = s.kept) {
+        s.kept = nullptr;
+        IUnknown* used = nullptr;
+        if (kept->QueryInterface(comid::IUnknown, reinterpret_cast<void**>(&used)) == S_OK && used) used->Release();
+    }
+    switch (misbehaviour(site)) {
+    case TfMisOverRelease:
+        for (IUnknown* a : args)
+            if (a) a->Release();
+        break;
+    case TfMisKeep:
+        s.kept = args.size() ? *args.begin() : nullptr;
+        break;
+    case TfMisOverflow:
+        overflowStack(nullptr);
+        break;
     default:
         break;
     }

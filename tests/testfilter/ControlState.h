@@ -27,6 +27,7 @@ struct ControlState {
     int32_t interfaces = TfHasAll;
     HRESULT results[TfSiteCount] = {};
     int32_t raises[TfSiteCount] = {};
+    int32_t misbehaviours[TfSiteCount] = {};
     std::vector<MfxEvent> outputs[TfSiteCount];
     struct Sysex {
         int32_t time;
@@ -43,6 +44,11 @@ struct ControlState {
     int32_t saves = 0;  // Save calls, for TfSaveCounting
     bool logQueries = false;
     int32_t probeTime = 480;
+
+    // What a TfMisKeep call kept (no reference), used at the next call; the last sysex
+    // block a filterEvents input carried (freed since), for TfMisGarbage.
+    IUnknown* kept = nullptr;
+    SysexHandle lastInputBlock = 0;
 
     // Observations.
     std::vector<LoggedCall> log;
@@ -89,6 +95,11 @@ int32_t runScript(const char* text);
 // Raises the scripted exception of a site, if any. Callers hold nothing that needs
 // destroying when they call it: an SEH unwind does not run our destructors.
 void raiseIfScripted(int32_t site);
+// The scripted misbehaviour of a site (TfMisNone by default).
+int32_t misbehaviour(int32_t site);
+// Uses what an earlier call kept, then over-releases or keeps this call's interface
+// arguments as scripted. Callers hold nothing that needs destroying (see raiseIfScripted).
+void misbehaveWith(int32_t site, std::initializer_list<IUnknown*> args);
 // The scripted result of a site (S_OK by default).
 HRESULT scriptedResult(int32_t site);
 

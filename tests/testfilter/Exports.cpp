@@ -79,6 +79,10 @@ void __cdecl TestFilter_SetRaise(int32_t site, int32_t kind) {
     if (validSite(site)) state().raises[site] = kind;
 }
 
+void __cdecl TestFilter_SetMisbehave(int32_t site, int32_t kind) {
+    if (validSite(site)) state().misbehaviours[site] = kind;
+}
+
 void __cdecl TestFilter_AddOutput(int32_t site, const MfxEvent* e) {
     if (validSite(site) && e) state().outputs[site].push_back(*e);
 }

@@ -90,10 +90,25 @@ size_t TestFilter::note(int32_t site, const std::string& text, std::initializer_
     return logCall(serial_, site, clsid_, text, args);
 }
 
-void TestFilter::actAndRaise(int32_t site) {
+void TestFilter::actAndRaise(int32_t site, std::initializer_list<IUnknown*> args) {
     runActions(site);
+    if (misbehaviour(site) == TfMisReenter) reenter();
+    misbehaveWith(site, args);
     // Nothing of ours that needs a destructor is alive past this point.
     raiseIfScripted(site);
+}
+
+void TestFilter::reenter() {
+    queryHost();
+    startTimer();
+    MfxEvent note{};
+    note.channel = 0;
+    note.type = MfxNote;
+    note.data[0] = 64;
+    note.data[1] = 90;
+    mfxdata::setNoteDuration(note, 10);
+    sendEvent(&note);
+    stopTimer();
 }
 
 void TestFilter::runActions(int32_t site) {
@@ -110,8 +125,34 @@ void TestFilter::runActions(int32_t site) {
     }
 }
 
+void TestFilter::addGarbage(IMfxEventList* out) {
+    MfxEvent e{};
+    e.type = 0x77;  // no such type
+    out->add(&e);
+    e.type = MfxNote;
+    e.channel = 200;
+    e.data[0] = 60;
+    e.data[1] = 100;
+    out->add(&e);
+    e.channel = 0xFF;
+    e.type = MfxSysex;
+    mfxdata::setBlockHandle(e, 0x00ABC000);  // invented
+    out->add(&e);
+    mfxdata::setBlockHandle(e, state().lastInputBlock);  // freed since it came in
+    out->add(&e);
+    e.type = MfxController;
+    e.channel = 0;
+    for (int32_t i = 0; i < 10000; ++i) {
+        e.time = i;
+        e.data[0] = uint8_t(i % 120);
+        e.data[1] = uint8_t(i % 128);
+        out->add(&e);
+    }
+}
+
 void TestFilter::addFixedOutput(int32_t site, IMfxEventList* out) {
     if (!out) return;
+    if (misbehaviour(site) == TfMisGarbage) addGarbage(out);
     for (const MfxEvent& e : state().outputs[site]) out->add(&e);
     for (const ControlState::Sysex& s : state().sysexOutputs[site]) {
         ComRef<IMfxSysexAllocator> allocator;
@@ -179,7 +220,7 @@ HRESULT TestFilter::attachHost(IUnknown* host) {
         host_.reset(host);
         attached = this;
     }
-    actAndRaise(TfAttachHost);
+    actAndRaise(TfAttachHost, {host});
     return hr;
 }
 
@@ -198,33 +239,37 @@ HRESULT TestFilter::setEventOutput(IMfxEventOutput* output) {
     actAndRaise(TfSetEventOutput);
     if (output) output->AddRef();
     output_.reset(output);
+    misbehaveWith(TfSetEventOutput, {output});
     return scriptedResult(TfSetEventOutput);
 }
 
 HRESULT TestFilter::beginPlayback(int32_t time, IMfxEventList* out) {
     note(TfBeginPlayback, format("beginPlayback(%d)", time), {time});
-    actAndRaise(TfBeginPlayback);
+    actAndRaise(TfBeginPlayback, {out});
     addFixedOutput(TfBeginPlayback, out);
     return scriptedResult(TfBeginPlayback);
 }
 
 HRESULT TestFilter::loopPlayback(int32_t restart, int32_t end, IMfxEventList* out) {
     note(TfLoopPlayback, format("loopPlayback(%d,%d)", restart, end), {restart, end});
-    actAndRaise(TfLoopPlayback);
+    actAndRaise(TfLoopPlayback, {out});
     addFixedOutput(TfLoopPlayback, out);
     return scriptedResult(TfLoopPlayback);
 }
 
 HRESULT TestFilter::endPlayback(int32_t time, IMfxEventList* out) {
     note(TfEndPlayback, format("endPlayback(%d)", time), {time});
-    actAndRaise(TfEndPlayback);
+    actAndRaise(TfEndPlayback, {out});
     addFixedOutput(TfEndPlayback, out);
     return scriptedResult(TfEndPlayback);
 }
 
 HRESULT TestFilter::filterEvents(int32_t first, int32_t last, IMfxEventList* in, IMfxEventList* out) {
-    logEvents(note(TfFilterEvents, format("filterEvents(%d,%d)", first, last), {first, last}), readList(in));
-    actAndRaise(TfFilterEvents);
+    std::vector<MfxEvent> input = readList(in);
+    for (const MfxEvent& e : input)
+        if (e.type == MfxSysex) state().lastInputBlock = mfxdata::blockHandle(e);
+    logEvents(note(TfFilterEvents, format("filterEvents(%d,%d)", first, last), {first, last}), std::move(input));
+    actAndRaise(TfFilterEvents, {in, out});
     if (!out) return E_POINTER;
     if (state().mode != TfSwallow) {
         int32_t n = 0;
@@ -244,7 +289,7 @@ HRESULT TestFilter::filterEvents(int32_t first, int32_t last, IMfxEventList* in,
 
 HRESULT TestFilter::filterLiveEvents(IMfxShortEventList* in, IMfxShortEventList* out) {
     logShortEvents(note(TfFilterLiveEvents, "filterLiveEvents"), readShortList(in));
-    actAndRaise(TfFilterLiveEvents);
+    actAndRaise(TfFilterLiveEvents, {in, out});
     if (!out) return E_POINTER;
     if (state().mode != TfSwallow) {
         int32_t n = 0;
@@ -260,6 +305,16 @@ HRESULT TestFilter::filterLiveEvents(IMfxShortEventList* in, IMfxShortEventList*
         }
     }
     for (const MfxShortEvent& e : state().shortOutputs) out->add(&e);
+    if (misbehaviour(TfFilterLiveEvents) == TfMisGarbage) {
+        // Running status without a status, a lone end of sysex, channel bits of a system message.
+        for (uint8_t status : {0x00, 0x45, 0xF7, 0xF0, 0xFF, 0xF5}) {
+            MfxShortEvent e{};
+            e.status = status;
+            e.data1 = 200;
+            e.data2 = 255;
+            out->add(&e);
+        }
+    }
     return scriptedResult(TfFilterLiveEvents);
 }
 
@@ -326,14 +381,14 @@ HRESULT TestFilter::Load(IStream* stream) {
     const TfLoadInfo& info = state().loadInfo;
     note(TfLoad, format("Load(pos=%d,size=%d,read=%d)", info.entryPosition, info.statSize, info.bytesRead),
          {info.entryPosition, info.statSize, info.bytesRead});
-    actAndRaise(TfLoad);
+    actAndRaise(TfLoad, {stream});
     if (!stream) return E_POINTER;
     return scriptedResult(TfLoad);
 }
 
 HRESULT TestFilter::Save(IStream* stream, BOOL clearDirty) {
     note(TfSave, format("Save(%d)", clearDirty ? 1 : 0), {clearDirty ? 1 : 0});
-    actAndRaise(TfSave);
+    actAndRaise(TfSave, {stream});
     if (!stream) return E_POINTER;
     HRESULT hr = scriptedResult(TfSave);
     if (hr != S_OK) return hr;

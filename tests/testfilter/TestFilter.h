@@ -57,7 +57,11 @@ private:
     ~TestFilter();
     size_t note(int32_t site, const std::string& text, std::initializer_list<int32_t> args = {});
     // Scripted actions of a site, then its scripted exception.
-    void actAndRaise(int32_t site);
+    // The scripted actions and misbehaviour of a site, given its interface arguments,
+    // then its scripted exception.
+    void actAndRaise(int32_t site, std::initializer_list<IUnknown*> args = {});
+    void reenter();
+    void addGarbage(IMfxEventList* out);
     void runActions(int32_t site);
     void addFixedOutput(int32_t site, IMfxEventList* out);
     void readLoad(IStream* stream);

@@ -70,6 +70,17 @@ enum TfRaise : int32_t {
     TfRaiseHang = 4,             // the call never returns
 };
 
+// What a filter or page does wrong at a call site besides its result and exception.
+enum TfMisbehave : int32_t {
+    TfMisNone = 0,
+    TfMisOverRelease = 1,  // releases each interface argument once more than it took
+    TfMisKeep = 2,         // keeps the first interface argument without a reference; uses it at the next call
+    TfMisReenter = 3,      // calls the host back: every host query, timer on and off, a note sent
+    TfMisGarbage = 4,      // outputs unknown types, channel 200, invented and stale sysex handles, 10,000 records
+    TfMisPageSize = 5,     // page.GetPageInfo: a larger size at every call
+    TfMisOverflow = 6,     // unbounded recursion, touching each page, until the stack overflows
+};
+
 enum TfMode : int32_t {
     TfPassThrough = 0,  // filterEvents / filterLiveEvents copy input to output
     TfTranspose = 1,    // as pass-through, note keys moved by the amount (clamped to 0-127)
@@ -94,6 +105,7 @@ enum TfSaveMode : int32_t {
 // TestFilter_RunScript takes the same text. Commands are separated by ';':
 //   raise SITE av|cxx|die|hang     result SITE 0x80004005     save counting|seekback
 //   mode pass|swallow|transpose N  output SITE HH HH HH (a raw MIDI message at time 0)
+//   misbehave SITE overrelease|keep|reenter|garbage|pagesize|overflow
 // SITE is a call's name as logged: filterEvents, Load, GetPages, page.Activate ...
 #define TESTFILTER_SCRIPT_VARIABLE "PALISANDER_TESTFILTER_SCRIPT"
 
@@ -186,6 +198,7 @@ static_assert(sizeof(TfLoadInfo) == 20, "TfLoadInfo is 20 bytes");
     X(void, SetInterfaces, (int32_t flags), (flags))                                        \
     X(void, SetResult, (int32_t site, HRESULT hr), (site, hr))                              \
     X(void, SetRaise, (int32_t site, int32_t kind), (site, kind))                           \
+    X(void, SetMisbehave, (int32_t site, int32_t kind), (site, kind))                       \
     X(void, AddOutput, (int32_t site, const MfxEvent* e), (site, e))                        \
     X(void, AddSysexOutput, (int32_t site, int32_t time, const uint8_t* data, int32_t size), \
       (site, time, data, size))                                                                        \

@@ -136,6 +136,7 @@ HRESULT TestPropertyPage::SetPageSite(IPropertyPageSite* site) {
     note(TfPageSetPageSite, site ? "SetPageSite(site)" : "SetPageSite(null)");
     raiseIfScripted(TfPageSetPageSite);
     setSite(site);
+    misbehaveWith(TfPageSetPageSite, {site});
     return scriptedResult(TfPageSetPageSite);
 }
 
@@ -144,6 +145,7 @@ HRESULT TestPropertyPage::Activate(HWND parent, LPCRECT rect, BOOL modal) {
     note(TfPageActivate, format("Activate(%ld,%ld,%ld,%ld,%d)", r.left, r.top, r.right, r.bottom, modal ? 1 : 0),
          {static_cast<int32_t>(r.left), static_cast<int32_t>(r.top), static_cast<int32_t>(r.right),
           static_cast<int32_t>(r.bottom), modal ? 1 : 0, static_cast<int32_t>(reinterpret_cast<uintptr_t>(parent))});
+    misbehaveWith(TfPageActivate, {});
     raiseIfScripted(TfPageActivate);
     HRESULT hr = scriptedResult(TfPageActivate);
     if (hr != S_OK) return hr;
@@ -169,6 +171,7 @@ HRESULT TestPropertyPage::Activate(HWND parent, LPCRECT rect, BOOL modal) {
 
 HRESULT TestPropertyPage::Deactivate() {
     note(TfPageDeactivate, "Deactivate");
+    misbehaveWith(TfPageDeactivate, {});
     raiseIfScripted(TfPageDeactivate);
     destroyWindow();
     return scriptedResult(TfPageDeactivate);
@@ -177,11 +180,16 @@ HRESULT TestPropertyPage::Deactivate() {
 HRESULT TestPropertyPage::GetPageInfo(PROPPAGEINFO* info) {
     note(TfPageGetPageInfo, format("GetPageInfo(%d)", info ? static_cast<int32_t>(info->cb) : -1),
          {info ? static_cast<int32_t>(info->cb) : -1});
+    misbehaveWith(TfPageGetPageInfo, {});
     raiseIfScripted(TfPageGetPageInfo);
     if (!info) return E_POINTER;
     HRESULT hr = scriptedResult(TfPageGetPageInfo);
     if (hr != S_OK) return hr;
     info->cb = sizeof(PROPPAGEINFO);
+    if (misbehaviour(TfPageGetPageInfo) == TfMisPageSize) {
+        state().pageWidth += 97;
+        state().pageHeight += 61;
+    }
     info->pszTitle = taskString(L"Test Filter");
     info->size.cx = state().pageWidth;
     info->size.cy = state().pageHeight;
@@ -198,11 +206,13 @@ HRESULT TestPropertyPage::SetObjects(ULONG count, IUnknown** objects) {
     raiseIfScripted(TfPageSetObjects);
     if (count && !objects) return E_POINTER;
     setObject(count ? objects[0] : nullptr);
+    misbehaveWith(TfPageSetObjects, {count ? objects[0] : nullptr});
     return scriptedResult(TfPageSetObjects);
 }
 
 HRESULT TestPropertyPage::Show(UINT command) {
     note(TfPageShow, format("Show(%u)", command), {static_cast<int32_t>(command)});
+    misbehaveWith(TfPageShow, {});
     raiseIfScripted(TfPageShow);
     if (window_) ShowWindow(window_, static_cast<int>(command));
     return scriptedResult(TfPageShow);
@@ -211,6 +221,7 @@ HRESULT TestPropertyPage::Show(UINT command) {
 HRESULT TestPropertyPage::Move(LPCRECT rect) {
     RECT r = rect ? *rect : RECT{-1, -1, -1, -1};
     note(TfPageMove, format("Move(%ld,%ld,%ld,%ld)", r.left, r.top, r.right, r.bottom));
+    misbehaveWith(TfPageMove, {});
     raiseIfScripted(TfPageMove);
     if (!rect) return E_POINTER;
     if (window_) MoveWindow(window_, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
@@ -219,18 +230,21 @@ HRESULT TestPropertyPage::Move(LPCRECT rect) {
 
 HRESULT TestPropertyPage::IsPageDirty() {
     note(TfPageIsPageDirty, "IsPageDirty");
+    misbehaveWith(TfPageIsPageDirty, {});
     raiseIfScripted(TfPageIsPageDirty);
     return S_FALSE;
 }
 
 HRESULT TestPropertyPage::Apply() {
     note(TfPageApply, "Apply");
+    misbehaveWith(TfPageApply, {});
     raiseIfScripted(TfPageApply);
     return scriptedResult(TfPageApply);
 }
 
 HRESULT TestPropertyPage::Help(LPCOLESTR) {
     note(TfPageHelp, "Help");
+    misbehaveWith(TfPageHelp, {});
     raiseIfScripted(TfPageHelp);
     return E_NOTIMPL;
 }
@@ -239,6 +253,7 @@ HRESULT TestPropertyPage::TranslateAccelerator(MSG* message) {
     note(TfPageTranslateAccelerator,
          format("TranslateAccelerator(%u,%u)", message ? message->message : 0u,
                 message ? static_cast<unsigned>(message->wParam) : 0u));
+    misbehaveWith(TfPageTranslateAccelerator, {});
     raiseIfScripted(TfPageTranslateAccelerator);
     return S_FALSE;
 }

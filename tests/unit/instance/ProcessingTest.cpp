@@ -237,7 +237,7 @@ TEST_F(Processing, SysexFromTheFilterReachesTheHostAndItsBlockIsFreed) {
 TEST_F(Processing, AHostThatReentersFromDirectOutputLosesNothing) {
     // The filter sends a note from inside filterEvents; the host's output path plays the
     // next range at once, while the outer call's lists are still the filter's.
-    const MfxEvent direct = noteRecord(0, 70, 90, 0);
+    const MfxEvent direct = noteRecord(0, 70, 90, 240);
     control.AddAction(TfFilterEvents, TfActionSendEvent, &direct);
     bool reentered = false;
     host->onOutputNow = [&] {

@@ -343,23 +343,37 @@ TEST(MemoryStream, InterfacesAndUnimplementedSlots) {
     EXPECT_EQ(s->AddRef(), 5u);
     EXPECT_EQ(s->Release(), 4u);
     for (int i = 0; i < 3; ++i) s->Release();
-    EXPECT_EQ(s->Release(), 0u);  // the last one destroys it
+    EXPECT_EQ(s->Release(), 1u);  // one too many can't take the creator's share
+    s->disown();
 }
 
-TEST(MemoryStream, LastReleaseDestroysTheStream) {
+TEST(MemoryStream, TheStreamGoesWhenItsCreatorAndEveryHolderHaveLetGo) {
     struct Probe : MemoryStream {
         explicit Probe(bool* gone) : gone(gone) {}
         ~Probe() override { *gone = true; }
         bool* gone;
     };
-    bool gone = false;
-    Probe* p = new Probe(&gone);
-    write(*p, "abc");
-    HGLOBAL block = GlobalHandle(p->data());
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(GlobalSize(block), 4096u);
-    EXPECT_EQ(p->Release(), 0u);
-    EXPECT_TRUE(gone);
+    for (bool creatorFirst : {true, false}) {
+        SCOPED_TRACE(creatorFirst);
+        bool gone = false;
+        Probe* p = new Probe(&gone);
+        write(*p, "abc");
+        HGLOBAL block = GlobalHandle(p->data());
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(GlobalSize(block), 4096u);
+        EXPECT_EQ(p->AddRef(), 2u);  // a filter's reference
+        if (creatorFirst) {
+            p->disown();
+            EXPECT_FALSE(gone);
+            EXPECT_EQ(p->Release(), 0u);
+        } else {
+            EXPECT_EQ(p->Release(), 1u);
+            EXPECT_EQ(p->Release(), 1u);  // a filter's extra release
+            EXPECT_FALSE(gone);
+            p->disown();
+        }
+        EXPECT_TRUE(gone);
+    }
 }
 
 }  // namespace

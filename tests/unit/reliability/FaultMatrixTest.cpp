@@ -1,8 +1,11 @@
 // Every place the module calls filter or page code, under every fault the test filter can
-// raise: the host survives, the result is the documented one, the instance stays usable
-// or goes cleanly, and the host's accounting shows no lost or twice-given-back event.
+// raise, and under every way it can misbehave there: the host survives, the result is the
+// documented one, the instance stays usable or goes cleanly, and the host's accounting
+// shows no lost or twice-given-back event.
 #include <cstdio>
+#include <iterator>
 #include <map>
+#include <vector>
 
 #include "WarningCatcher.h"
 #include "unit/instance/ModuleFixture.h"
@@ -11,8 +14,12 @@ namespace {
 
 using namespace fixture;
 
-enum FaultKind { FailResult, AccessViolation, CxxSeh, FaultKinds };
-const char* const kFaultNames[FaultKinds] = {"failure result", "access violation", "0xE06D7363"};
+enum Kind { FailResult, AccessViolation, CxxSeh, FaultKinds, OverRelease = FaultKinds, Keep, Reenter, Garbage,
+            PageSize, Kinds };
+const char* const kFaultNames[Kinds] = {"failure result", "access violation", "0xE06D7363", "over-release",
+                                        "keep and use",   "re-enter host",    "garbage out", "page size"};
+const int32_t kMisbehaviours[Kinds] = {0, 0, 0, TfMisOverRelease, TfMisKeep, TfMisReenter, TfMisGarbage,
+                                       TfMisPageSize};
 
 struct Site {
     int32_t site;
@@ -39,6 +46,29 @@ bool isPageSite(int32_t s) { return s >= TfPageCreate && s <= TfPageDestroy; }
 struct Cell {
     int held = 0, checks = 0;
     bool reached = false;
+};
+
+// The misbehaviours each site can show: those with interface arguments can over-release or
+// keep them (not the filter's own object that SetObjects gets back: its count is the
+// filter's), those that output can output garbage, and any can call the host back.
+struct MisbehavingSite {
+    Site site;
+    std::vector<int> kinds;
+};
+const MisbehavingSite kMisbehavingSites[] = {
+    {{TfAttachHost, "attachHost"}, {OverRelease, Keep, Reenter}},
+    {{TfDetachHost, "detachHost"}, {Reenter}},
+    {{TfSetEventOutput, "setEventOutput"}, {OverRelease, Keep, Reenter}},
+    {{TfBeginPlayback, "beginPlayback"}, {OverRelease, Keep, Reenter, Garbage}},
+    {{TfLoopPlayback, "loopPlayback"}, {OverRelease, Keep, Reenter, Garbage}},
+    {{TfEndPlayback, "endPlayback"}, {OverRelease, Keep, Reenter, Garbage}},
+    {{TfFilterEvents, "filterEvents"}, {OverRelease, Keep, Reenter, Garbage}},
+    {{TfFilterLiveEvents, "filterLiveEvents"}, {OverRelease, Keep, Reenter, Garbage}},
+    {{TfLoad, "Load"}, {OverRelease, Keep, Reenter}},
+    {{TfSave, "Save"}, {OverRelease, Keep, Reenter}},
+    {{TfPageSetPageSite, "page.SetPageSite"}, {OverRelease, Keep}},
+    {{TfPageSetObjects, "page.SetObjects"}, {Keep}},
+    {{TfPageGetPageInfo, "page.GetPageInfo"}, {PageSize}},
 };
 
 // Counts each check for the table and reports the ones that failed.
@@ -77,12 +107,15 @@ protected:
     void arm(int32_t site, int fault) {
         if (fault == FailResult)
             control.SetResult(site, E_FAIL);
-        else
+        else if (fault < FaultKinds)
             control.SetRaise(site, fault == AccessViolation ? TfRaiseAccessViolation : TfRaiseCxxSeh);
+        else
+            control.SetMisbehave(site, kMisbehaviours[fault]);
     }
     void disarm(int32_t site) {
         control.SetResult(site, S_OK);
         control.SetRaise(site, TfRaiseNone);
+        control.SetMisbehave(site, TfMisNone);
     }
     bool logged(int32_t site) { return !control.log({site}).empty(); }
 
@@ -93,7 +126,9 @@ protected:
 
 void FaultMatrix::runCell(const Site& s, int fault, Cell* cell) {
     Checks check(cell, s.name, fault);
-    const bool raises = fault != FailResult;
+    const bool raises = fault == AccessViolation || fault == CxxSeh;
+    // Whether the call at this site fails; a misbehaving filter still answers S_OK.
+    auto failsAt = [&](int32_t site) { return fault < FaultKinds && s.site == site; };
     control.Reset();
     clearRegistrations();
     ASSERT_EQ(S_OK, control.Register(&CLSID_TestFilter1, "Test Filter 1", TfRegAll));
@@ -137,10 +172,18 @@ void FaultMatrix::runCell(const Site& s, int fault, Cell* cell) {
         host->Release();
         return;
     }
+    // A host whose output path plays a range at once: the filter's call back comes back in.
+    bool reentered = false;
+    if (fault == Reenter)
+        host->onOutputNow = [&] {
+            if (reentered) return;
+            reentered = true;
+            instance->process(0, 480, 0);
+        };
     {
         WarningCatcher catcher;
         HRESULT hr = instance->initialize(host->context());
-        if (s.site == TfAttachHost) {
+        if (failsAt(TfAttachHost)) {
             HOLDS(hr == E_FAIL);
             HOLDS(catcher.boxes == 1);
             disarm(s.site);
@@ -189,7 +232,7 @@ void FaultMatrix::runCell(const Site& s, int fault, Cell* cell) {
             HWND parent = CreateWindowExA(0, "STATIC", "parent", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
                                           nullptr, nullptr, nullptr);
             HRESULT attached = view->attachToParent(parent);
-            const bool noPage = (s.site == TfGetPages || s.site == TfPageCreate);
+            const bool noPage = failsAt(TfGetPages) || failsAt(TfPageCreate);
             HOLDS(attached == (noPage ? E_FAIL : S_OK));
             ViewRect moved = {0, 20, 330, 270};
             HOLDS(view->setViewRect(&moved) == S_OK);
@@ -210,13 +253,13 @@ void FaultMatrix::runCell(const Site& s, int fault, Cell* cell) {
         control.SetSaveBytes(saved, sizeof saved);
         int32_t size = int32_t(0xCAFECAFE);
         int32_t r = state->getState(nullptr, &size);
-        HOLDS(r == (s.site == TfSave ? 1 : 0));
+        HOLDS(r == (failsAt(TfSave) ? 1 : 0));
         if (r == 0) {
             uint8_t buffer[16] = {};
             HOLDS(size == 8);
             HOLDS(state->getState(buffer, &size) == 0 && std::memcmp(buffer, saved, 8) == 0);
         }
-        HOLDS(state->setState(saved, sizeof saved) == (s.site == TfLoad ? 1 : 0));
+        HOLDS(state->setState(saved, sizeof saved) == (failsAt(TfLoad) ? 1 : 0));
         uint8_t id[16];
         HOLDS(state->getClassId(id) == 0 && std::memcmp(id, &CLSID_TestFilter1, 16) == 0);
         state->Release();
@@ -236,6 +279,7 @@ void FaultMatrix::runCell(const Site& s, int fault, Cell* cell) {
     for (const OutputRecord& r : events.takeOutput()) passed |= r.event.kind == 0x90 && r.event.data1 == 61;
     HOLDS(passed);
 
+    host->onOutputNow = nullptr;
     HOLDS(instance->terminate() == S_OK);
     HOLDS(instance->Release() == 0);
     if (s.site == TfDestroy || s.site == TfDetachHost) {
@@ -270,58 +314,106 @@ void FaultMatrix::runCell(const Site& s, int fault, Cell* cell) {
     host->Release();
 }
 
-TEST_F(FaultMatrix, EveryFilterCallSiteUnderEveryFault) {
-    std::map<int32_t, Cell[FaultKinds]> matrix;
-    for (const Site& s : kSites)
-        for (int fault = 0; fault < FaultKinds; ++fault) {
-            SCOPED_TRACE(testing::Message() << s.name << " / " << kFaultNames[fault]);
-            runCell(s, fault, &matrix[s.site][fault]);
-        }
+using Matrix = std::map<int32_t, std::map<int, Cell>>;
 
-    std::string table = "Fault matrix (checks held / checks run; n/a: the module never calls it)\n";
-    char line[160];
-    std::snprintf(line, sizeof line, "%-22s|%18s|%18s|%18s\n", "site", kFaultNames[0], kFaultNames[1],
-                  kFaultNames[2]);
+// Prints the matrix and writes it beside the program; sites that none of the kinds
+// reached are counted out of the reached ones.
+std::string report(const char* title, const std::vector<Site>& sites, const std::vector<int>& kinds,
+                   Matrix& matrix, int* held, int* checks, int* reachedSites) {
+    std::string table = std::string(title) + " (checks held / checks run; n/a: not reached or not applicable)\n";
+    char line[200];
+    std::snprintf(line, sizeof line, "%-22s", "site");
     table += line;
-    table += std::string(22, '-') + "+" + std::string(18, '-') + "+" + std::string(18, '-') + "+" +
-             std::string(18, '-') + "\n";
-    int totalHeld = 0, totalChecks = 0, reachedSites = 0;
-    for (const Site& s : kSites) {
+    for (int k : kinds) {
+        std::snprintf(line, sizeof line, "|%18s", kFaultNames[k]);
+        table += line;
+    }
+    table += "\n" + std::string(22, '-');
+    for (size_t i = 0; i < kinds.size(); ++i) table += "+" + std::string(18, '-');
+    table += "\n";
+    *held = *checks = *reachedSites = 0;
+    for (const Site& s : sites) {
         std::snprintf(line, sizeof line, "%-22s", s.name);
         table += line;
         bool any = false;
-        for (int fault = 0; fault < FaultKinds; ++fault) {
-            const Cell& c = matrix[s.site][fault];
+        for (int k : kinds) {
+            auto row = matrix.find(s.site);
+            const Cell* c = row == matrix.end() || !row->second.count(k) ? nullptr : &row->second[k];
             char cell[32];
-            if (c.reached)
-                std::snprintf(cell, sizeof cell, "%d/%d", c.held, c.checks);
+            if (c && c->reached)
+                std::snprintf(cell, sizeof cell, "%d/%d", c->held, c->checks);
             else
                 std::snprintf(cell, sizeof cell, "n/a");
             std::snprintf(line, sizeof line, "|%18s", cell);
             table += line;
-            totalHeld += c.held;
-            totalChecks += c.checks;
-            any |= c.reached;
+            if (c) {
+                *held += c->held;
+                *checks += c->checks;
+                any |= c->reached;
+            }
         }
-        reachedSites += any;
+        *reachedSites += any;
         table += "\n";
     }
-    std::snprintf(line, sizeof line, "total: %d of %d checks held over %d reached sites x %d faults\n", totalHeld,
-                  totalChecks, reachedSites, int(FaultKinds));
-    table += line;
+    return table;
+}
+
+void writeBeside(const char* name, const std::string& table) {
     std::fputs(table.c_str(), stdout);
-    const std::string file = besideProgram("fault-matrix.txt");
+    const std::string file = besideProgram(name);
     if (FILE* f = std::fopen(file.c_str(), "w")) {
         std::fputs(table.c_str(), f);
         std::fclose(f);
         std::printf("(also written to %s)\n", file.c_str());
     }
-    EXPECT_EQ(totalHeld, totalChecks);
+}
+
+TEST_F(FaultMatrix, EveryFilterCallSiteUnderEveryFault) {
+    Matrix matrix;
+    const std::vector<int> faults = {FailResult, AccessViolation, CxxSeh};
+    for (const Site& s : kSites)
+        for (int fault : faults) {
+            SCOPED_TRACE(testing::Message() << s.name << " / " << kFaultNames[fault]);
+            runCell(s, fault, &matrix[s.site][fault]);
+        }
+    int held = 0, checks = 0, reachedSites = 0;
+    std::string table = report("Fault matrix", std::vector<Site>(std::begin(kSites), std::end(kSites)), faults,
+                               matrix, &held, &checks, &reachedSites);
+    char line[160];
+    std::snprintf(line, sizeof line, "total: %d of %d checks held over %d reached sites x %d faults\n", held, checks,
+                  reachedSites, int(FaultKinds));
+    writeBeside("fault-matrix.txt", table + line);
+    EXPECT_EQ(held, checks);
     // Every processing, persistence and page site the module has is reached.
     for (int32_t site : {TfCreate, TfAttachHost, TfDetachHost, TfSetEventOutput, TfBeginPlayback, TfLoopPlayback,
                          TfEndPlayback, TfFilterEvents, TfFilterLiveEvents, TfGetPages, TfPageCreate, TfLoad, TfSave,
                          TfDestroy, TfPageActivate, TfPageDestroy})
         EXPECT_TRUE(matrix[site][AccessViolation].reached) << "site " << site;
+}
+
+// The same run, with a filter that misbehaves instead of failing; none of it raises, so
+// it runs wherever the tests run.
+using Misbehaviour = FaultMatrix;
+
+TEST_F(Misbehaviour, EveryFilterCallSiteUnderEveryMisbehaviour) {
+    Matrix matrix;
+    std::vector<Site> sites;
+    for (const MisbehavingSite& m : kMisbehavingSites) {
+        sites.push_back(m.site);
+        for (int kind : m.kinds) {
+            SCOPED_TRACE(testing::Message() << m.site.name << " / " << kFaultNames[kind]);
+            runCell(m.site, kind, &matrix[m.site.site][kind]);
+            EXPECT_TRUE(matrix[m.site.site][kind].reached) << m.site.name << " / " << kFaultNames[kind];
+        }
+    }
+    int held = 0, checks = 0, reachedSites = 0;
+    std::string table = report("Misbehaviour matrix", sites, {OverRelease, Keep, Reenter, Garbage, PageSize},
+                               matrix, &held, &checks, &reachedSites);
+    char line[80];
+    std::snprintf(line, sizeof line, "%d of %d checks held\n", held, checks);
+    writeBeside("misbehaviour-matrix.txt", table + line);
+    EXPECT_EQ(held, checks);
+    EXPECT_GT(checks, 0);
 }
 
 }  // namespace
