@@ -42,7 +42,8 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   # (seen: its server connection gone at exit); there a failed test gets one rerun.
   # Exceptions raised inside the test filter DLL crash or hang the emulated process
   # (seen in the state and instance tests). Raised in a test program they are caught,
-  # except now and then in one with windows (seen in CI: the editor page-fault rows):
+  # except now and then in one with windows (seen in CI: the editor page-fault rows; and
+  # after the probe test raise, the next attach failed and the program later crashed):
   # the tests that script them run natively only. The MidiCsv tests, which only
   # skip unless their own script runs them (its command line names them), took the
   # process down at their first skip (as a skip did in another test). Contending threads
@@ -50,7 +51,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   repeat=
   if [ "${PAL_EMULATED:-0}" = 1 ]; then
     repeat="--repeat until-pass:2"
-    export GTEST_FILTER="-TestFilterTest.ScriptedExceptionsAreRaisedAtEachSiteAndCaughtByTheGuard:TestFilterTest.AScriptInTextScriptsFilterEventsAsTheControlFunctionsDo:FaultMatrix.*:Faults.*:Catalogue.AProbeThatFaultsCountsAsNotCreatable:Editor.AFaultingProviderOrPageGivesTheDocumentedResult:PropertyPageViewTest.FaultingPageOrProviderGivesDocumentedResults:PropertyPageViewTest.FaultDuringDetachStillClearsPageAndParent:State.AFailingOrRaising*:MidiCsv.*:SysexAllocator.ThreadsCreatingAndFreeingLoseNothing:SysexAllocatorThreads.*:EventStore.ThreadsShareOneStore"
+    export GTEST_FILTER="-TestFilterTest.ScriptedExceptionsAreRaisedAtEachSiteAndCaughtByTheGuard:TestFilterTest.AScriptInTextScriptsFilterEventsAsTheControlFunctionsDo:FaultMatrix.*:Faults.*:Catalogue.AProbeThatFaultsCountsAsNotCreatable:Editor.AFaultingProviderOrPageGivesTheDocumentedResult:PropertyPageViewTest.ProbeMeasuresWithoutWindowAndReleasesPage:PropertyPageViewTest.FaultingPageOrProviderGivesDocumentedResults:PropertyPageViewTest.FaultDuringDetachStillClearsPageAndParent:State.AFailingOrRaising*:MidiCsv.*:SysexAllocator.ThreadsCreatingAndFreeingLoseNothing:SysexAllocatorThreads.*:EventStore.ThreadsShareOneStore"
     echo "test: left out under the emulator: ${GTEST_FILTER#-}"
   fi
   ctest --test-dir "$PAL_BUILD_DIR" --output-on-failure $repeat "$@"
