@@ -3,7 +3,6 @@
 #include <cstring>
 #include <initializer_list>
 #include <new>
-#include <optional>
 
 #include "editor/EditorTemplate.h"
 #include "guard/Guard.h"
@@ -172,24 +171,13 @@ HRESULT FilterInstance::onEvent(HostEvent event) {
 }
 
 void FilterInstance::runLive(const MfxShortEvent* record, bool zeroDuration) {
-    // The instance's own lists, so that a filter that kept one finds it alive at its next
-    // call; a host that calls again from inside the filter gets lists of its own.
-    std::optional<ShortEventListObject> nestedInput, nestedOutput;
-    const bool nested = liveDepth > 0;
-    if (nested) {
-        nestedInput.emplace();
-        nestedOutput.emplace();
-    }
-    ShortEventListObject& input = nested ? *nestedInput : liveInput;
-    ShortEventListObject& output = nested ? *nestedOutput : liveOutput;
-    ++liveDepth;
+    CallLists<ShortEventListObject> lists(liveInput, liveOutput, liveDepth);
+    ShortEventListObject& input = lists.input();
+    ShortEventListObject& output = lists.output();
     if (record) input.add(record);
     IMfxFilterPlugin* f = filter.get();
     if (guard::invoke(E_UNEXPECTED, [&] { return f->filterLiveEvents(&input, &output); }) == S_OK)
         sendLiveOutput(output, zeroDuration);
-    input.clear();
-    output.clear();
-    --liveDepth;
 }
 
 HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
@@ -212,17 +200,9 @@ HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
         return S_OK;
     }
 
-    // A host called back from inside the filter (from sendEvent, or from a modal loop
-    // the filter runs) gets lists of its own: the outer call's are still the filter's.
-    std::optional<EventListObject> nestedInput, nestedOutput;
-    const bool nested = processDepth > 0;
-    if (nested) {
-        nestedInput.emplace();
-        nestedOutput.emplace();
-    }
-    EventListObject& input = nested ? *nestedInput : blockInput;
-    EventListObject& output = nested ? *nestedOutput : blockOutput;
-    ++processDepth;
+    CallLists<EventListObject> lists(blockInput, blockOutput, processDepth);
+    EventListObject& input = lists.input();
+    EventListObject& output = lists.output();
     if (!skipNext && to > from) {
         if (!started) {
             guard::call([&] { filter->beginPlayback(from, &output); });
@@ -246,8 +226,6 @@ HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
         if (hr == S_OK) deliverOutput(&output);
     }
     skipNext = false;
-    EventListObject::clearTogether(output, input);
-    --processDepth;
     return S_OK;
 }
 

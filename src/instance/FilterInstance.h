@@ -2,6 +2,7 @@
 // events, editor and state between host and filter.
 #pragma once
 
+#include <optional>
 
 #include "editor/EditorTemplate.h"
 #include "interfaces/FilterEntry.h"
@@ -14,6 +15,39 @@
 #include "services/EventConverter.h"
 #include "services/HostContext.h"
 #include "services/RecordList.h"
+
+// The input and output lists of one filter call: the instance's own, kept so that a filter
+// that kept one finds it alive at its next call; or, for a call the host makes from inside
+// the filter's, lists of that call's own, as the outer call's are still the filter's.
+// Emptied at the call's end, a block both lists hold freed once.
+template <class List>
+class CallLists {
+public:
+    CallLists(List& input, List& output, int& depth) : depth_(depth) {
+        if (depth_ > 0) {
+            nestedInput_.emplace();
+            nestedOutput_.emplace();
+        }
+        input_ = nestedInput_ ? &*nestedInput_ : &input;
+        output_ = nestedOutput_ ? &*nestedOutput_ : &output;
+        ++depth_;
+    }
+    ~CallLists() {
+        List::clearTogether(*output_, *input_);
+        --depth_;
+    }
+    CallLists(const CallLists&) = delete;
+    CallLists& operator=(const CallLists&) = delete;
+
+    List& input() { return *input_; }
+    List& output() { return *output_; }
+
+private:
+    int& depth_;
+    std::optional<List> nestedInput_, nestedOutput_;
+    List* input_;
+    List* output_;
+};
 
 class FilterInstance : public ModuleObject {
 public:
