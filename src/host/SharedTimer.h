@@ -1,4 +1,6 @@
 // One module-wide 20 ms thread timer, running while any module object is initialised.
+// Acquire and release may come from any thread; the timer lives on the thread that
+// started it and stops there.
 #pragma once
 
 #include <windows.h>
@@ -38,7 +40,10 @@ ObjectList& pendingUpdateList();
 void acquireTimer();
 void releaseTimer();
 int32_t timerUserCount();
+// Whether a timer is set; it outlives its last user until the owner thread's next tick.
+bool timerAlive();
 // Ticks run since load; for tests.
 uint32_t timerTickCount();
-// The tick procedure: notifies the listeners of every marked entry and clears the mark.
+// The tick procedure: notifies the listeners of every marked entry and clears the mark;
+// with no user it calls nothing, and on the owner thread stops the timer.
 void CALLBACK timerTick(HWND, UINT, UINT_PTR, DWORD);

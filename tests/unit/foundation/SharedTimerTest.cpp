@@ -83,7 +83,11 @@ TEST(SharedTimer, TickNotifiesMarkedEntriesOnce) {
     pendingUpdateList().addTail(marked);
 
     timerTick(nullptr, 0, 0, 0);
+    EXPECT_TRUE(listener.calls.empty()) << "a tick with no user calls nothing";
+    acquireTimer();
     timerTick(nullptr, 0, 0, 0);
+    timerTick(nullptr, 0, 0, 0);
+    releaseTimer();
     EXPECT_EQ(listener.calls, (std::vector<std::pair<PendingUpdate*, uint32_t>>{{marked, 77}, {marked, 77}}));
     EXPECT_EQ(marked->flags, 1u);
     pendingUpdateList().clear();

@@ -1,8 +1,12 @@
 // Hosts and scanners load a module, read it and unload it over and over: the module
 // and the sample filters survive that thousands of times in one process with no TLS
 // slot and next to no memory lost. (The test filter stays loaded for its control
-// functions, so it is never really unloaded here.)
+// functions, so it is never really unloaded here.) A host that tears an instance down
+// on another thread than the one its timer runs on still gets a module that stops
+// ticking and unloads.
 #include "unit/instance/ModuleFixture.h"
+
+#include "WinSync.h"
 
 #include <cstdio>
 #include <functional>
@@ -120,6 +124,78 @@ TEST(Unload, EveryShippedDllLoadsAndUnloadsThousandsOfTimes) {
     control.Unregister(&CLSID_TestFilter1);
     clearRegistrations();
     CoUninitialize();
+}
+
+// Dispatches this thread's messages for ms milliseconds; counts timer messages, and
+// once the module is gone counts without dispatching, so a stray tick fails the test
+// instead of jumping into freed code.
+int pumpTimerMessages(DWORD ms) {
+    int seen = 0;
+    const DWORD until = GetTickCount() + ms;
+    while (int32_t(until - GetTickCount()) > 0) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_TIMER) ++seen;
+            if (msg.message != WM_TIMER || GetModuleHandleA("palisander.dll")) DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    return seen;
+}
+
+// Created and initialised here (the timer's thread), processed on a second thread,
+// terminated and released on a third or here; then the host unloads the module and
+// keeps dispatching here.
+TEST(Unload, TimerStopsOnItsOwnThreadAndTheModuleUnloadsWhateverThreadLetGo) {
+    for (bool elsewhere : {true, false}) {
+        SCOPED_TRACE(elsewhere ? "terminated on a third thread" : "terminated on the timer's thread");
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        TestFilterControl control;
+        ASSERT_TRUE(control.ok());
+        control.Reset();
+        clearRegistrations();
+        ASSERT_EQ(S_OK, control.Register(&CLSID_TestFilter1, "Test Filter 1", TfRegAll));
+        setText(kVerified, clsidText(CLSID_TestFilter1).c_str(), "1");
+        ASSERT_EQ(GetModuleHandleA("palisander.dll"), nullptr);
+
+        auto* module = new LoadedModule();
+        ASSERT_TRUE(module->loaded());
+        ReferenceHost* host = new ReferenceHost();
+        IMidiModule* instance = module->create(CLSID_TestFilter1);
+        ASSERT_NE(instance, nullptr);
+        ASSERT_EQ(S_OK, instance->initialize(host->context()));
+        EXPECT_GE(pumpTimerMessages(200), 2) << "the timer runs on the thread that initialised";
+
+        Thread([&] {
+            HostEvent note = host->events().newNote(0, 0, 60, 100, 10);
+            instance->onEvent(note);
+            host->events().discard(note);
+            instance->process(0, 480, 0);
+        }).join();
+        EXPECT_EQ(host->events().output().size(), 1u);
+        const std::function<void()> letGo = [&] {
+            instance->terminate();
+            instance->Release();
+        };
+        if (elsewhere)
+            Thread(letGo).join();
+        else
+            letGo();
+        delete module;  // the host's FreeLibrary
+
+        int ticks = 0;
+        for (int waited = 0; GetModuleHandleA("palisander.dll") && waited < 100; ++waited)
+            ticks += pumpTimerMessages(50);
+        EXPECT_EQ(GetModuleHandleA("palisander.dll"), nullptr) << "the module unloads";
+        EXPECT_LE(ticks, 1) << "at most the tick that stops the timer";
+        EXPECT_EQ(pumpTimerMessages(250), 0) << "no tick after the module is gone";
+        EXPECT_EQ(host->events().liveHandles(), 0);
+
+        host->Release();
+        control.Unregister(&CLSID_TestFilter1);
+        clearRegistrations();
+        CoUninitialize();
+    }
 }
 
 }  // namespace
