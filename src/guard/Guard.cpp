@@ -51,6 +51,27 @@ EXCEPTION_DISPOSITION __cdecl handler(EXCEPTION_RECORD* record, void* establishe
     __builtin_longjmp(frame->jump, 1);
 }
 
+// An overflow used up the thread's stack guard page; without a new one the next
+// overflow would find no guard and kill the process. The new guard goes right below
+// the caller's frame: each touch of it moves it one page down, as the system's does.
+void restoreStackGuard() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const uintptr_t page = system.dwPageSize;
+    const uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) & ~(page - 1);
+    MEMORY_BASIC_INFORMATION stack;
+    if (!VirtualQuery(reinterpret_cast<void*>(here), &stack, sizeof stack)) return;
+    const uintptr_t bottom = reinterpret_cast<uintptr_t>(stack.AllocationBase);
+    const uintptr_t guardPage = here - page;
+    // The lowest pages stay for the system's own overflow handling.
+    if (guardPage < bottom + 4 * page) return;
+    MEMORY_BASIC_INFORMATION below;
+    if (!VirtualQuery(reinterpret_cast<void*>(guardPage), &below, sizeof below)) return;
+    if (below.State != MEM_COMMIT || (below.Protect & PAGE_GUARD)) return;  // a guard is still further down
+    DWORD old;
+    VirtualProtect(reinterpret_cast<void*>(guardPage), page, PAGE_READWRITE | PAGE_GUARD, &old);
+}
+
 }  // namespace
 
 __attribute__((noinline)) bool runGuarded(void (*fn)(void*), void* context, DWORD* code) {
@@ -66,6 +87,7 @@ __attribute__((noinline)) bool runGuarded(void (*fn)(void*), void* context, DWOR
         return true;
     }
     setHead(f->record.Next);
+    if (f->code == EXCEPTION_STACK_OVERFLOW) restoreStackGuard();
     setLastCode(f->code);
     if (code) *code = f->code;
     return false;
