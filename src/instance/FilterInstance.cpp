@@ -171,7 +171,8 @@ HRESULT FilterInstance::onEvent(HostEvent event) {
 }
 
 void FilterInstance::runLive(const MfxShortEvent* record, bool zeroDuration) {
-    CallLists<ShortEventListObject> lists(liveInput, liveOutput, liveDepth);
+    CallLists<ShortEventListObject> lists(liveLists);
+    if (!lists.ok()) return;
     ShortEventListObject& input = lists.input();
     ShortEventListObject& output = lists.output();
     if (record) input.add(record);
@@ -200,7 +201,8 @@ HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
         return S_OK;
     }
 
-    CallLists<EventListObject> lists(blockInput, blockOutput, processDepth);
+    CallLists<EventListObject> lists(blockLists);
+    if (!lists.ok()) return S_OK;
     EventListObject& input = lists.input();
     EventListObject& output = lists.output();
     if (!skipNext && to > from) {

@@ -2,7 +2,8 @@
 // events, editor and state between host and filter.
 #pragma once
 
-#include <optional>
+#include <memory>
+#include <new>
 
 #include "editor/EditorTemplate.h"
 #include "interfaces/FilterEntry.h"
@@ -16,37 +17,54 @@
 #include "services/HostContext.h"
 #include "services/RecordList.h"
 
-// The input and output lists of one filter call: the instance's own, kept so that a filter
-// that kept one finds it alive at its next call; or, for a call the host makes from inside
-// the filter's, lists of that call's own, as the outer call's are still the filter's.
-// Emptied at the call's end, a block both lists hold freed once.
+// The lists of one call path (sequenced or live): the instance's own, and a pair for
+// each depth of call the host makes from inside the filter's, where the outer call's
+// lists are still the filter's. All live as long as the instance, so a filter that kept
+// one finds it alive at its next call.
+template <class List>
+struct CallPath {
+    static const int kMaxDepth = 16;
+    List input, output;
+    int depth = 0;
+    std::unique_ptr<List> nested[2 * kMaxDepth];
+};
+
+// The lists of one filter call, emptied at its end, a block both hold freed once.
+// Not ok when calls nest too deep or memory runs out: the call then leaves the filter out.
 template <class List>
 class CallLists {
 public:
-    CallLists(List& input, List& output, int& depth) : depth_(depth) {
-        if (depth_ > 0) {
-            nestedInput_.emplace();
-            nestedOutput_.emplace();
+    explicit CallLists(CallPath<List>& path) : path_(path) {
+        const int d = path.depth++;
+        if (d == 0) {
+            input_ = &path.input;
+            output_ = &path.output;
+        } else if (d <= CallPath<List>::kMaxDepth) {
+            std::unique_ptr<List>& in = path.nested[2 * (d - 1)];
+            std::unique_ptr<List>& out = path.nested[2 * (d - 1) + 1];
+            if (!in) in.reset(new (std::nothrow) List);
+            if (!out) out.reset(new (std::nothrow) List);
+            if (in && out) {
+                input_ = in.get();
+                output_ = out.get();
+            }
         }
-        input_ = nestedInput_ ? &*nestedInput_ : &input;
-        output_ = nestedOutput_ ? &*nestedOutput_ : &output;
-        ++depth_;
     }
     ~CallLists() {
-        List::clearTogether(*output_, *input_);
-        --depth_;
+        if (input_) List::clearTogether(*output_, *input_);
+        --path_.depth;
     }
     CallLists(const CallLists&) = delete;
     CallLists& operator=(const CallLists&) = delete;
 
+    bool ok() const { return input_ != nullptr; }
     List& input() { return *input_; }
     List& output() { return *output_; }
 
 private:
-    int& depth_;
-    std::optional<List> nestedInput_, nestedOutput_;
-    List* input_;
-    List* output_;
+    CallPath<List>& path_;
+    List* input_ = nullptr;
+    List* output_ = nullptr;
 };
 
 class FilterInstance : public ModuleObject {
@@ -102,14 +120,10 @@ private:
     Owner<HostContext> hostContext;
     EventListObject loopOutput;
     EventListObject stopOutput;
-    // A block's lists, emptied at the end of every process call; kept so that their
-    // nodes are reused.
-    EventListObject blockInput;
-    EventListObject blockOutput;
-    int processDepth = 0;
-    ShortEventListObject liveInput;
-    ShortEventListObject liveOutput;
-    int liveDepth = 0;
+    // A block's lists and the live lists, emptied at the end of every call; kept so
+    // that their nodes are reused.
+    CallPath<EventListObject> blockLists;
+    CallPath<ShortEventListObject> liveLists;
     int32_t stopTime = -1;
     bool started = false;
     bool skipNext = false;

@@ -236,7 +236,9 @@ TEST_F(Processing, SysexFromTheFilterReachesTheHostAndItsBlockIsFreed) {
 
 TEST_F(Processing, AHostThatReentersFromDirectOutputLosesNothing) {
     // The filter sends a note from inside filterEvents; the host's output path plays the
-    // next range at once, while the outer call's lists are still the filter's.
+    // next range at once, while the outer call's lists are still the filter's. The filter
+    // also keeps each call's input list and reads it in its next call, the inner one's too.
+    control.SetMisbehave(TfFilterEvents, TfMisKeep);
     const MfxEvent direct = noteRecord(0, 70, 90, 240);
     control.AddAction(TfFilterEvents, TfActionSendEvent, &direct);
     bool reentered = false;
