@@ -12,6 +12,8 @@
 
 #include "WinSync.h"
 
+#include "unit/instance/ModuleFixture.h"
+
 #include "services/RecordList.h"
 #include "services/SysexAllocator.h"
 
@@ -143,4 +145,69 @@ TEST(SysexAllocatorThreads, CreateResizeAndReadWhileTheHostFrees) {
                 workers, madeBlocks.load() + lateReadsOk.load(), cleared, lateReadsOk.load(), lateReadsRefused.load());
 }
 
+// Instances that play at once on several threads pass each other's sysex nowhere: a
+// block in both a call's input and output list is freed once, and a freed address is
+// not handed out again while another thread may still free it.
+class SysexInstanceThreads : public fixture::InstanceTest {
+protected:
+    static const int kTracks = 4, kBlocks = 110, kPerBlock = 3;
+
+    static std::vector<uint8_t> message(int track, int block, int k) {
+        std::vector<uint8_t> m = {0xF0, uint8_t(track), uint8_t(block & 0x7F), uint8_t(k)};
+        m.insert(m.end(), size_t((block * 7 + k * 13 + track * 5) % 250), uint8_t((track * 31 + block + k) & 0x7F));
+        m.push_back(0xF7);
+        return m;
+    }
+
+    // Plays one track through its own instance and host; what reached the host, in order.
+    std::vector<std::vector<uint8_t>> play(int track) {
+        ReferenceHost* trackHost = new ReferenceHost();
+        IMidiModule* player = created[track];
+        std::vector<std::vector<uint8_t>> heard;
+        if (player->initialize(trackHost->context()) == S_OK) {
+            for (int b = 0; b < kBlocks; ++b) {
+                for (int k = 0; k < kPerBlock; ++k) {
+                    HostEvent e = trackHost->events().newSysex(b * 480 + k, message(track, b, k));
+                    player->onEvent(e);
+                    trackHost->events().discard(e);
+                }
+                player->process(b * 480, b * 480 + 480, 0);
+            }
+            player->stop(kBlocks * 480);
+            for (const OutputRecord& r : trackHost->events().takeOutput()) heard.push_back(r.event.sysex);
+            heard.push_back({uint8_t(trackHost->events().liveHandles())});
+            player->terminate();
+        }
+        trackHost->Release();
+        return heard;
+    }
+
+    void SetUp() override {
+        InstanceTest::SetUp();
+        for (int t = 0; t < kTracks; ++t) created.push_back(module->create(CLSID_TestFilter1));
+    }
+    void TearDown() override {
+        for (IMidiModule* m : created)
+            if (m) m->Release();
+        InstanceTest::TearDown();
+    }
+
+    std::vector<IMidiModule*> created;
+};
+
+TEST_F(SysexInstanceThreads, FourTracksAtOnceGiveWhatEachGivesAlone) {
+    for (IMidiModule* m : created) ASSERT_NE(m, nullptr);
+    std::vector<std::vector<std::vector<uint8_t>>> alone, together(kTracks);
+    for (int t = 0; t < kTracks; ++t) alone.push_back(play(t));
+    for (int t = 0; t < kTracks; ++t) {
+        ASSERT_EQ(alone[t].size(), size_t(kBlocks * kPerBlock + 1)) << "track " << t;
+        EXPECT_EQ(alone[t].back(), std::vector<uint8_t>{0}) << "every handle given back";
+    }
+    std::vector<Thread> threads;
+    for (int t = 0; t < kTracks; ++t) threads.emplace_back([this, t, &together] { together[t] = play(t); });
+    for (Thread& th : threads) th.join();
+    for (int t = 0; t < kTracks; ++t) EXPECT_TRUE(together[t] == alone[t]) << "track " << t;
+}
+
 }  // namespace
+
