@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -17,6 +18,7 @@ namespace {
 
 const int32_t kBlock = 120;  // a 16th note at 480 per quarter
 const int32_t kSpacing = 4;
+const int32_t kPerCall = 64;  // events per timed process call in the spread
 
 double now() {
     static LARGE_INTEGER frequency = [] {
@@ -109,6 +111,46 @@ double hostOperationsNs(int32_t n) {
     return ns;
 }
 
+// The song again in blocks of kPerCall events, each handed over with onEvent and then
+// processed: the microseconds of every such process call (onEvent and the idle call after
+// it untimed). A stopped module's first range is skipped, so an empty one goes first.
+std::vector<double> processSpread(Session& session, const midifile::Song& song) {
+    EventStore& store = session.host()->events();
+    IMidiModule* module = session.module();
+    const std::vector<midifile::Event>& events = song.tracks[0].events;
+    const size_t calls = events.size() / size_t(kPerCall);
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<double> micros;
+    micros.reserve(calls);
+    std::vector<HostEvent> made;
+    made.reserve(size_t(kPerCall));
+    module->process(0, 1, 0);
+    int32_t to = 0;
+    for (size_t c = 0; c < calls; ++c) {
+        const int32_t from = to;
+        to = from + kPerCall * kSpacing;
+        made.clear();
+        for (size_t i = c * size_t(kPerCall); i < (c + 1) * size_t(kPerCall); ++i)
+            if (HostEvent h = newHostEvent(store, events[i])) made.push_back(h);
+        session.host()->setPosition(from);
+        for (HostEvent h : made) module->onEvent(h);
+        LARGE_INTEGER begun, ended;
+        QueryPerformanceCounter(&begun);
+        module->process(from, to, 0);
+        QueryPerformanceCounter(&ended);
+        micros.push_back(double(ended.QuadPart - begun.QuadPart) * 1e6 / double(frequency.QuadPart));
+        module->process(0, 0, 1);
+        for (HostEvent h : made) store.discard(h);
+        store.takeOutput();
+    }
+    session.host()->setPosition(to);
+    module->stop(to);
+    module->process(0, 0, 1);
+    store.takeOutput();
+    return micros;
+}
+
 // Live messages one at a time: from onEvent to the host's outputEventNow of the first event
 // the filter gave back for it, in microseconds. Messages without output are counted apart.
 std::vector<double> liveLatencies(Session& session, int32_t messages, int32_t& silent) {
@@ -194,6 +236,7 @@ int runBench(const Options& o) {
     if (!renderSong(session.module(), *session.host(), song, settings, result, error)) return fail(error);
     double moduleNs = result.seconds * 1e9 / double(result.eventsIn);
     double insideNs = result.moduleSeconds * 1e9 / double(result.eventsIn);
+    std::vector<double> perBlock = processSpread(session, song);
 
     double directSeconds = 0;
     uint64_t directOut = 0;
@@ -222,6 +265,17 @@ int runBench(const Options& o) {
                 directSeconds);
     std::printf("ratio          %9.2f x         target <= 2 x: %s\n", ratio, verdict(ratio <= 2.0));
     std::printf("module's share %9.1f ns/event  (in its calls, less the host's event operations)\n", insideNs - opsNs);
+    std::printf("share ratio    %9.2f x         (the module's share to the direct path)\n",
+                directNs > 0 ? (insideNs - opsNs) / directNs : 0);
+    if (perBlock.empty()) {
+        std::printf("process/block  not measured: fewer than %d events\n", kPerCall);
+    } else {
+        std::printf("process/block  %9.2f us median, %.2f us 99th percentile, %.2f us max  (each timed process call "
+                    "carries %d events, %d ticks; %d calls)\n",
+                    percentile(perBlock, 0.5), percentile(perBlock, 0.99),
+                    *std::max_element(perBlock.begin(), perBlock.end()), kPerCall, kPerCall * kSpacing,
+                    int(perBlock.size()));
+    }
     std::printf("empty process  %9.1f ns/call   target < 200 ns: %s\n", emptyNs, verdict(emptyNs < 200));
     std::printf("idle process   %9.1f ns/call\n", idleNs);
     double perMillion = result.seconds * 1e6 / double(result.eventsIn);

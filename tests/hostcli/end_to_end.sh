@@ -301,6 +301,16 @@ check "the summary counts a note-off without its note" grep -q '1 events in, 1 o
 host bench --events 20000 >"$work/bench.out" 2>&1
 check "bench prints its figures" grep -q 'module path' "$work/bench.out"
 check "bench measures the live path" grep -q 'live latency .* us median' "$work/bench.out"
+check "bench spreads are ordered: median <= 99th percentile (<= max)" python3 - "$work/bench.out" <<'PY'
+import re, sys
+text = open(sys.argv[1]).read()
+block = re.search(r'^process/block +([\d.]+) us median, ([\d.]+) us 99th percentile, ([\d.]+) us max', text, re.M)
+live = re.search(r'^live latency +([\d.]+) us median, ([\d.]+) us 99th percentile', text, re.M)
+assert block and live and re.search(r'^share ratio +[-\d.]+ x', text, re.M), text
+a, b, c = map(float, block.groups())
+assert 0 <= a <= b <= c, block.group(0)
+assert 0 <= float(live.group(1)) <= float(live.group(2)), live.group(0)
+PY
 cat "$work/bench.out"
 fi
 
