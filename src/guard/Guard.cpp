@@ -51,10 +51,12 @@ EXCEPTION_DISPOSITION __cdecl handler(EXCEPTION_RECORD* record, void* establishe
     __builtin_longjmp(frame->jump, 1);
 }
 
+}  // namespace
+
 // An overflow used up the thread's stack guard page; without a new one the next
 // overflow would find no guard and kill the process. The new guard goes right below
 // the caller's frame: each touch of it moves it one page down, as the system's does.
-void restoreStackGuard() {
+__attribute__((noinline)) void restoreStackGuard() {
     SYSTEM_INFO system;
     GetSystemInfo(&system);
     const uintptr_t page = system.dwPageSize;
@@ -71,8 +73,6 @@ void restoreStackGuard() {
     DWORD old;
     VirtualProtect(reinterpret_cast<void*>(guardPage), page, PAGE_READWRITE | PAGE_GUARD, &old);
 }
-
-}  // namespace
 
 __attribute__((noinline)) bool runGuarded(void (*fn)(void*), void* context, DWORD* code) {
     volatile Frame frame;

@@ -13,6 +13,10 @@ namespace guard {
 // false when an exception escaped, with its code stored in *code when given.
 bool runGuarded(void (*fn)(void*), void* context, DWORD* code = nullptr);
 
+// Puts a stack guard page right below the caller's frame when the stack below is
+// committed and unguarded, as after an overflow; runGuarded calls it after one.
+void restoreStackGuard();
+
 // The code of the last exception caught on this thread (0 when none yet).
 DWORD lastCaughtCode();
 // Gives back the slot that keeps those codes; for the library's unload.
