@@ -69,13 +69,6 @@ int32_t timerUserCount() {
     return count;
 }
 
-bool timerAlive() {
-    AcquireSRWLockShared(&lock);
-    const bool alive = timerId != 0;
-    ReleaseSRWLockShared(&lock);
-    return alive;
-}
-
 uint32_t timerTickCount() { return uint32_t(ticks); }
 
 void CALLBACK timerTick(HWND, UINT, UINT_PTR id, DWORD) {

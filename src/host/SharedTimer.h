@@ -40,8 +40,6 @@ ObjectList& pendingUpdateList();
 void acquireTimer();
 void releaseTimer();
 int32_t timerUserCount();
-// Whether a timer is set; it outlives its last user until the owner thread's next tick.
-bool timerAlive();
 // Ticks run since load; for tests.
 uint32_t timerTickCount();
 // The tick procedure: notifies the listeners of every marked entry and clears the mark;
