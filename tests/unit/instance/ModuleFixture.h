@@ -60,6 +60,30 @@ inline void clearRegistrations() {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kVerified);
 }
 
+// The test filter reset and the registry cleared: the start of a test that registers filters.
+inline ::testing::AssertionResult startClean(TestFilterControl& control) {
+    if (!control.ok()) return ::testing::AssertionFailure() << "test filter not loaded: " << control.path();
+    control.Reset();
+    clearRegistrations();
+    return ::testing::AssertionSuccess();
+}
+
+// Then test filter 1 as the only filter, its verdict cached so that no load probes it.
+inline ::testing::AssertionResult startWithVerifiedFilter(TestFilterControl& control) {
+    ::testing::AssertionResult clean = startClean(control);
+    if (!clean) return clean;
+    if (control.Register(&CLSID_TestFilter1, "Test Filter 1", TfRegAll) != S_OK)
+        return ::testing::AssertionFailure() << "test filter 1 not registered";
+    setText(kVerified, clsidText(CLSID_TestFilter1).c_str(), "1");
+    return ::testing::AssertionSuccess();
+}
+
+// The end of such a test.
+inline void endWithVerifiedFilter(TestFilterControl& control) {
+    control.Unregister(&CLSID_TestFilter1);
+    clearRegistrations();
+}
+
 // The loaded module and its factory; unloads at the end.
 class LoadedModule {
 public:
@@ -114,11 +138,7 @@ class InstanceTest : public ::testing::Test {
 protected:
     void SetUp() override {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        ASSERT_TRUE(control.ok()) << control.path();
-        control.Reset();
-        clearRegistrations();
-        ASSERT_EQ(S_OK, control.Register(&CLSID_TestFilter1, "Test Filter 1", TfRegAll));
-        setText(kVerified, clsidText(CLSID_TestFilter1).c_str(), "1");
+        ASSERT_TRUE(startWithVerifiedFilter(control));
         module = new LoadedModule();
         ASSERT_TRUE(module->loaded());
         host = new ReferenceHost();
@@ -132,8 +152,7 @@ protected:
         }
         if (host) host->Release();
         delete module;
-        control.Unregister(&CLSID_TestFilter1);
-        clearRegistrations();
+        endWithVerifiedFilter(control);
         CoUninitialize();
     }
     void init() {

@@ -192,9 +192,7 @@ TEST(BadFilterInput, NullPointersToTheListsAndTheAllocator) {
 TEST(BadRegistry, MalformedNamesValueTypesAndCacheValues) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     TestFilterControl control;
-    ASSERT_TRUE(control.ok());
-    control.Reset();
-    clearRegistrations();
+    ASSERT_TRUE(startClean(control));
     ASSERT_EQ(S_OK, control.Register(&CLSID_TestFilter1, "Test Filter 1", TfRegAll));
     // Display name of the maximum length and beyond for the second class, empty for the third.
     const std::string longName(300, 'N');

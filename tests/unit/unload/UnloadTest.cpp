@@ -97,12 +97,8 @@ int cycle(const char* file, const UseFn& use, long long* growth) {
 TEST(Unload, EveryShippedDllLoadsAndUnloadsThousandsOfTimes) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     TestFilterControl control;
-    ASSERT_TRUE(control.ok());
-    control.Reset();
-    clearRegistrations();
     // The module loads only with a filter to offer; its verdict cached, so no probe per load.
-    ASSERT_EQ(S_OK, control.Register(&CLSID_TestFilter1, "Test Filter 1", TfRegAll));
-    setText(kVerified, clsidText(CLSID_TestFilter1).c_str(), "1");
+    ASSERT_TRUE(startWithVerifiedFilter(control));
 
     struct Row {
         const char* file;
@@ -121,8 +117,7 @@ TEST(Unload, EveryShippedDllLoadsAndUnloadsThousandsOfTimes) {
         EXPECT_TRUE(tlsSlotLeft()) << r.file;
     }
 
-    control.Unregister(&CLSID_TestFilter1);
-    clearRegistrations();
+    endWithVerifiedFilter(control);
     CoUninitialize();
 }
 
@@ -151,11 +146,7 @@ TEST(Unload, TimerStopsOnItsOwnThreadAndTheModuleUnloadsWhateverThreadLetGo) {
         SCOPED_TRACE(elsewhere ? "terminated on a third thread" : "terminated on the timer's thread");
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         TestFilterControl control;
-        ASSERT_TRUE(control.ok());
-        control.Reset();
-        clearRegistrations();
-        ASSERT_EQ(S_OK, control.Register(&CLSID_TestFilter1, "Test Filter 1", TfRegAll));
-        setText(kVerified, clsidText(CLSID_TestFilter1).c_str(), "1");
+        ASSERT_TRUE(startWithVerifiedFilter(control));
         ASSERT_EQ(GetModuleHandleA("palisander.dll"), nullptr);
 
         auto* module = new LoadedModule();
@@ -192,8 +183,7 @@ TEST(Unload, TimerStopsOnItsOwnThreadAndTheModuleUnloadsWhateverThreadLetGo) {
         EXPECT_EQ(host->events().liveHandles(), 0);
 
         host->Release();
-        control.Unregister(&CLSID_TestFilter1);
-        clearRegistrations();
+        endWithVerifiedFilter(control);
         CoUninitialize();
     }
 }
