@@ -40,6 +40,20 @@ public:
     bool remove(ListNode* node);
     // Deletes every node, first to last.
     void clear();
+    // Empties the list in one pass, handing each node, unlinked, to take(node), first to last.
+    template <class F>
+    void unlinkEach(F&& take) {
+        ListNode* node = first_;
+        first_ = last_ = nullptr;
+        count_ = 0;
+        while (node) {
+            ListNode* next = node->next;
+            node->next = node->previous = nullptr;
+            node->owner = nullptr;
+            take(node);
+            node = next;
+        }
+    }
 
     ListNode* nodeAt(int32_t index) const;
     int32_t indexOf(const ListNode* node) const;
@@ -54,3 +68,66 @@ private:
     ListNode* last_ = nullptr;
     int32_t count_ = 0;
 };
+
+// The linking operations are on every event's way through the module: inline.
+inline bool ObjectList::addTail(ListNode* node) {
+    if (!node || node->owner) return false;
+    node->owner = this;
+    node->next = nullptr;
+    node->previous = last_;
+    if (last_)
+        last_->next = node;
+    else
+        first_ = node;
+    last_ = node;
+    ++count_;
+    return true;
+}
+
+inline bool ObjectList::addHead(ListNode* node) {
+    if (!node || node->owner) return false;
+    node->owner = this;
+    node->previous = nullptr;
+    node->next = first_;
+    if (first_)
+        first_->previous = node;
+    else
+        last_ = node;
+    first_ = node;
+    ++count_;
+    return true;
+}
+
+inline bool ObjectList::insertBefore(ListNode* position, ListNode* node) {
+    if (!position || !node || !contains(position) || node->owner) return false;
+    if (position == first_) return addHead(node);
+    node->owner = this;
+    node->next = position;
+    node->previous = position->previous;
+    position->previous->next = node;
+    position->previous = node;
+    ++count_;
+    return true;
+}
+
+inline bool ObjectList::insertAfter(ListNode* position, ListNode* node) {
+    if (!position || !node || !contains(position) || node->owner) return false;
+    if (position == last_) return addTail(node);
+    return insertBefore(position->next, node);
+}
+
+inline bool ObjectList::remove(ListNode* node) {
+    if (!contains(node)) return false;
+    if (node->previous)
+        node->previous->next = node->next;
+    else
+        first_ = node->next;
+    if (node->next)
+        node->next->previous = node->previous;
+    else
+        last_ = node->previous;
+    node->next = node->previous = nullptr;
+    node->owner = nullptr;
+    --count_;
+    return true;
+}

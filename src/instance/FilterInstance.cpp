@@ -126,12 +126,12 @@ HRESULT FilterInstance::terminate() {
 
 HRESULT FilterInstance::start(int32_t) { return S_OK; }
 
-void FilterInstance::deliverOutput(IMfxEventList* list) {
-    int32_t count = 0;
-    if (list->count(&count) != S_OK) return;
+void FilterInstance::deliverOutput(EventListObject& list) {
+    // By index, not by node: a call the host makes from inside outputEvent may empty the list.
+    const int32_t count = list.size();
     for (int32_t i = 0; i < count; ++i) {
         MfxEvent record;
-        if (list->get(i, &record) != S_OK) continue;
+        if (list.get(i, &record) != S_OK) continue;
         HostEvent made[4] = {};
         int32_t madeCount = 0;
         if (!converter.fromMfxEvent(record, made, &madeCount, false)) continue;
@@ -208,7 +208,7 @@ HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
     if (!skipNext && to > from) {
         if (!started) {
             guard::call([&] { filter->beginPlayback(from, &output); });
-            deliverOutput(&output);
+            deliverOutput(output);
             started = true;
             output.clear();
         }
@@ -222,10 +222,10 @@ HRESULT FilterInstance::process(int32_t from, int32_t to, uint8_t idle) {
         int32_t loopCount = 0;
         loopOutput.count(&loopCount);
         if (loopCount > 0) {
-            deliverOutput(&loopOutput);
+            deliverOutput(loopOutput);
             loopOutput.clear();
         }
-        if (hr == S_OK) deliverOutput(&output);
+        if (hr == S_OK) deliverOutput(output);
     }
     skipNext = false;
     return S_OK;

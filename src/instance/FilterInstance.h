@@ -103,7 +103,7 @@ public:
     int32_t pendingCount() const { return pending.count(); }
 
 private:
-    void deliverOutput(IMfxEventList* list);
+    void deliverOutput(EventListObject& list);
     void sendLiveOutput(ShortEventListObject& output, bool zeroDuration);
     // One filterLiveEvents call: with the record as input, or none for an idle call.
     void runLive(const MfxShortEvent* record, bool zeroDuration);

@@ -38,7 +38,7 @@ struct RecordTraits<MfxShortEvent> {
 // A member or local list by default: its owner destroys it and a filter's extra
 // Release never does. createCounted gives the heap kind, destroyed by its last Release.
 template <class Record, class Interface, class Policy = lifetime::Member<0>>
-class RecordList : public ComObject<RecordList<Record, Interface, Policy>, Policy, Interface> {
+class RecordList final : public ComObject<RecordList<Record, Interface, Policy>, Policy, Interface> {
     using Base = ComObject<RecordList<Record, Interface, Policy>, Policy, Interface>;
     using Traits = RecordTraits<Record>;
 
@@ -81,6 +81,8 @@ public:
             if (!node) return E_OUTOFMEMORY;
         }
         records_.addTail(node);
+        SysexHandle block;
+        if (Traits::blockOf(node->record, &block)) ++blocks_;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE count(int32_t* out) override {
@@ -133,13 +135,7 @@ private:
     // nothing once it has grown.
     static const int32_t maxSpare = 4096;
 
-    size_t blockCount() const {
-        size_t n = 0;
-        SysexHandle block = 0;
-        for (ListNode* node = records_.first(); node; node = node->next)
-            if (Traits::blockOf(static_cast<Node*>(node)->record, &block)) ++n;
-        return n;
-    }
+    size_t blockCount() const { return blocks_; }
     size_t collectBlocks(SysexHandle* out) const {
         size_t n = 0;
         for (ListNode* node = records_.first(); node; node = node->next)
@@ -148,8 +144,7 @@ private:
     }
 
     void dropRecords() {
-        while (ListNode* n = records_.first()) {
-            records_.remove(n);
+        records_.unlinkEach([this](ListNode* n) {
             if (spareCount_ < maxSpare) {
                 n->next = spare_;
                 spare_ = n;
@@ -157,9 +152,10 @@ private:
             } else {
                 delete static_cast<Node*>(n);
             }
-        }
+        });
         cursorNode_ = nullptr;
         cursorIndex_ = -1;
+        blocks_ = 0;
     }
 
     const Node* nodeAt(int32_t index) {
@@ -177,6 +173,9 @@ private:
     // Where the last get ended, so that reading in order does not walk the list each time.
     const Node* cursorNode_ = nullptr;
     int32_t cursorIndex_ = -1;
+    // Records that carry a block, counted as they come, so that emptying a list of
+    // plain events walks it once.
+    size_t blocks_ = 0;
     ListNode* spare_ = nullptr;
     int32_t spareCount_ = 0;
 };

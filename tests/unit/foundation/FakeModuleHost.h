@@ -15,6 +15,7 @@ public:
     int32_t refCount = 0;
     std::vector<std::string> calls;
     std::map<HostEvent, int32_t> times;
+    int32_t timeReads = 0;
     int32_t outputNowResult = 0;
     bool answerModuleHost = true;
 
@@ -48,7 +49,10 @@ public:
         times[e] = t;
         return 0;
     }
-    int32_t STDMETHODCALLTYPE eventTime(HostEvent e) override { return times[e]; }
+    int32_t STDMETHODCALLTYPE eventTime(HostEvent e) override {
+        ++timeReads;
+        return times[e];
+    }
     int32_t STDMETHODCALLTYPE setEventDuration(HostEvent, uint32_t) override { return 0; }
     uint32_t STDMETHODCALLTYPE eventDuration(HostEvent) override { return 0; }
     int32_t STDMETHODCALLTYPE setLive(HostEvent, uint32_t) override { return 0; }

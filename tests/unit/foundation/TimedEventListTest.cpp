@@ -48,6 +48,24 @@ TEST(TimedEventList, TakeBeforeTakesOnlyEarlierEvents) {
     EXPECT_TRUE(host.calls.empty()) << "the list gives nothing back by itself";
 }
 
+TEST(TimedEventList, EachEventsTimeIsAskedOnceWhateverTheWalksAndTakes) {
+    FakeModuleHost host;
+    TimedEventList list(&host);
+    // Out of order, so that inserts walk back past earlier nodes.
+    for (HostEvent e = 1; e <= 40; ++e) ASSERT_TRUE(list.insert(host.addEvent(e, int32_t((e * 37) % 41))));
+    EXPECT_EQ(host.timeReads, 40);
+    list.shiftBack(0, 20);  // times 1 to 40: 40 is dropped, 20 to 39 move back to 0 to 19
+    int32_t last = -1;
+    int32_t taken = 0;
+    while (HostEvent e = list.takeBefore(1000)) {
+        EXPECT_GE(host.times[e], last) << "taken in time order after the shift";
+        last = host.times[e];
+        ++taken;
+    }
+    EXPECT_EQ(taken, 39);
+    EXPECT_EQ(host.timeReads, 40) << "the list keeps each time it read, and the times it set";
+}
+
 TEST(TimedEventList, ShiftBackMovesTheNextCycleAndDropsLaterEvents) {
     FakeModuleHost host;
     TimedEventList list(&host);
