@@ -146,38 +146,14 @@ private:
     volatile LONG count_ = Policy::initial;
 };
 
+struct DisownObject {
+    template <class T>
+    static void letGo(T* p) {
+        p->disown();
+    }
+};
+
 // The owner's hold on an object of the Owned policy: letting go disowns it, so the object
 // lives on while a filter still holds a reference it took.
 template <class T>
-class Owner {
-public:
-    Owner() = default;
-    explicit Owner(T* adopt) : p_(adopt) {}
-    Owner(const Owner&) = delete;
-    Owner& operator=(const Owner&) = delete;
-    Owner(Owner&& o) noexcept : p_(o.detach()) {}
-    Owner& operator=(Owner&& o) noexcept {
-        if (this != &o) reset(o.detach());
-        return *this;
-    }
-    ~Owner() { reset(); }
-
-    // Lets go of what was held (cleared first, as ComRef does), then holds adopt.
-    void reset(T* adopt = nullptr) {
-        T* old = p_;
-        p_ = adopt;
-        if (old) old->disown();
-    }
-    void attach(T* adopt) { reset(adopt); }
-    T* detach() {
-        T* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
-};
+using Owner = Held<T, DisownObject>;

@@ -32,48 +32,33 @@ inline bool sameId(const void* a, const void* b) {
     return true;
 }
 
-// One counted COM reference, given back when the holder goes. Copies take a
-// reference of their own.
-template <class T>
-class ComRef {
+// A pointer held with one hold that LetGo::letGo gives back when the holder goes or
+// is reset. Moves hand the hold on; copies are the holder kind's own business.
+template <class T, class LetGo>
+class Held {
 public:
-    ComRef() = default;
-    // Adopts the caller's reference.
-    explicit ComRef(T* adopt) : p_(adopt) {}
-    ComRef(const ComRef& o) : p_(o.p_) {
-        if (p_) p_->AddRef();
-    }
-    ComRef& operator=(const ComRef& o) {
-        ComRef copy(o);
-        std::swap(p_, copy.p_);
+    Held() = default;
+    // Adopts the caller's hold.
+    explicit Held(T* adopt) : p_(adopt) {}
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    Held(Held&& o) noexcept : p_(o.detach()) {}
+    Held& operator=(Held&& o) noexcept {
+        if (this != &o) reset(o.detach());
         return *this;
     }
-    ComRef(ComRef&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
-    ComRef& operator=(ComRef&& o) noexcept {
-        if (this != &o) {
-            reset();
-            p_ = o.p_;
-            o.p_ = nullptr;
-        }
-        return *this;
-    }
-    ~ComRef() { reset(); }
+    ~Held() { reset(); }
 
-    // Gives back what was held, then adopts the caller's reference (or holds nothing).
-    // The pointer is cleared before the Release, so a Release that faults or calls
+    // Gives back what was held, then adopts the caller's hold (or holds nothing).
+    // The pointer is cleared before the let-go, so a let-go that faults or calls
     // back finds the holder already empty.
     void reset(T* adopt = nullptr) {
         T* old = p_;
         p_ = adopt;
-        if (old) old->Release();
+        if (old) LetGo::letGo(old);
     }
     void attach(T* adopt) { reset(adopt); }
-    // Takes a reference of its own on p.
-    void share(T* p) {
-        if (p) p->AddRef();
-        reset(p);
-    }
-    // Hands the reference to the caller.
+    // Hands the hold to the caller.
     T* detach() {
         T* p = p_;
         p_ = nullptr;
@@ -83,13 +68,47 @@ public:
     T* get() const { return p_; }
     T* operator->() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
+
+protected:
+    T* p_ = nullptr;
+};
+
+struct ReleaseReference {
+    template <class T>
+    static void letGo(T* p) {
+        p->Release();
+    }
+};
+
+// One counted COM reference, given back when the holder goes. Copies take a
+// reference of their own.
+template <class T>
+class ComRef : public Held<T, ReleaseReference> {
+    using Base = Held<T, ReleaseReference>;
+
+public:
+    ComRef() = default;
+    explicit ComRef(T* adopt) : Base(adopt) {}
+    ComRef(const ComRef& o) : Base(o.get()) {
+        if (this->p_) this->p_->AddRef();
+    }
+    ComRef& operator=(const ComRef& o) {
+        ComRef copy(o);
+        std::swap(this->p_, copy.p_);
+        return *this;
+    }
+    ComRef(ComRef&&) noexcept = default;
+    ComRef& operator=(ComRef&&) noexcept = default;
+
+    // Takes a reference of its own on p.
+    void share(T* p) {
+        if (p) p->AddRef();
+        this->reset(p);
+    }
     // For out-arguments: releases what was held first.
     T** put() {
-        reset();
-        return &p_;
+        this->reset();
+        return &this->p_;
     }
     void** putVoid() { return reinterpret_cast<void**>(put()); }
-
-private:
-    T* p_ = nullptr;
 };
